@@ -1,0 +1,26 @@
+// Waiting on a condition with a generous bound: tests under Wine on a loaded machine never
+// rely on a bare sleep being long enough.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+namespace corvane_test {
+
+// Polls `condition` every `step` until it holds or `bound` has passed; returns whether it held.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20),
+             std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(step);
+    }
+}
+
+} // namespace corvane_test
