@@ -1,0 +1,192 @@
+// The user configuration record on top of the INI engine, under Wine.
+#include "FileCorvane.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Launch {
+    std::string program;
+    std::string parameters;
+    std::string directory;
+};
+
+class RecordingLauncher : public IProgramLauncher {
+public:
+    void Launch(const std::string& program, const char* parameters,
+                const std::string& directory) override {
+        launches.push_back({program, parameters, directory});
+    }
+    std::vector<::Launch> launches;
+};
+
+const char kProgramDir[] = "C:\\Program Files\\Corvane\\";
+
+std::uint32_t Address(unsigned a, unsigned b, unsigned c, unsigned d) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                    static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+    std::uint32_t address;
+    std::memcpy(&address, bytes, sizeof address);
+    return address;
+}
+
+class FileCorvaneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> serial{0};
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               (std::string("record-") + info->name() + "-" + std::to_string(serial++));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        path_ = (dir_ / "userconfig.ini").string();
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
+    std::string Get() const {
+        std::ifstream in(path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // The file without its first line (the stamp, dated today).
+    std::string Body() const {
+        const std::string all = Get();
+        EXPECT_EQ(all.rfind("// write by ", 0), 0u) << all;
+        return all.substr(all.find("\r\n") + 2);
+    }
+
+    fs::path dir_;
+    std::string path_;
+    RecordingLauncher launcher_;
+};
+
+TEST_F(FileCorvaneTest, SavesTheLayoutFromScratchAndLoadsItBack) {
+    CFileCorvane record(kProgramDir, &launcher_);
+    record.m_fixedGateway = Address(192, 168, 1, 10);
+    record.m_lastGateway = Address(10, 0, 0, 254);
+    record.m_autoAuthen = 1;
+    record.SetUserName("alice");
+    record.SetPassword("s3cret pass");
+    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(Body(), "[GatewayIp]\r\nspecify = 1\r\nipaddr = 192.168.1.10\r\n\r\n"
+                      "[LastConnect]\r\ngateway = 10.0.0.254\r\n\r\n"
+                      "[AutoAuthen]\r\nenable = 1\r\nusername = alice\r\n"
+                      "password = s3cret pass\r\n\r\n");
+
+    // The helper is started once, from the program directory.
+    ASSERT_EQ(launcher_.launches.size(), 1u);
+    EXPECT_EQ(launcher_.launches[0].program, std::string(kProgramDir) + "vedevaru.exe");
+    EXPECT_EQ(launcher_.launches[0].parameters, "-pnotify");
+    EXPECT_EQ(launcher_.launches[0].directory, kProgramDir);
+
+    CFileCorvane loaded(kProgramDir, &launcher_);
+    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(loaded.Path(), path_);
+    EXPECT_EQ(loaded.m_fixedGateway, Address(192, 168, 1, 10));
+    EXPECT_EQ(loaded.m_lastGateway, Address(10, 0, 0, 254));
+    EXPECT_EQ(loaded.m_autoAuthen, 1);
+    EXPECT_STREQ(loaded.m_userName, "alice");
+    EXPECT_STREQ(loaded.m_password, "s3cret pass");
+
+    // A second save without a path uses the record's own, and changes only what changed.
+    const std::string stamp = Get().substr(0, Get().find("\r\n"));
+    loaded.m_autoAuthen = 0;
+    ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0);
+    EXPECT_EQ(Get().substr(0, stamp.size()), stamp);
+    EXPECT_NE(Body().find("enable = 0\r\n"), std::string::npos);
+    EXPECT_EQ(launcher_.launches.size(), 2u);
+}
+
+TEST_F(FileCorvaneTest, NoGatewaysAreWrittenAndReadAsZero) {
+    CFileCorvane record(kProgramDir, &launcher_);
+    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(Body(), "[GatewayIp]\r\nspecify = 0\r\nipaddr = \r\n\r\n"
+                      "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n"
+                      "[AutoAuthen]\r\nenable = 0\r\nusername = \r\npassword = \r\n\r\n");
+
+    CFileCorvane loaded(kProgramDir, &launcher_);
+    loaded.m_fixedGateway = Address(1, 2, 3, 4);
+    loaded.m_lastGateway = Address(1, 2, 3, 4);
+    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(loaded.m_fixedGateway, 0u);
+    EXPECT_EQ(loaded.m_lastGateway, 0u);
+}
+
+TEST_F(FileCorvaneTest, KeepsWhatItDoesNotOwn) {
+    Put("// write by Monday, January 05, 2026\r\n"
+        "[Service]\r\nport = 4433\r\n\r\n"
+        "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = old\r\n\r\n"
+        "[GatewayIp]\r\nipaddr = 255.255.255.255\r\n");
+    CFileCorvane record(kProgramDir, &launcher_);
+    ASSERT_EQ(record.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(record.m_fixedGateway, 0u); // the all-ones address means none
+    EXPECT_STREQ(record.m_userName, "old");
+
+    record.SetUserName("new");
+    ASSERT_EQ(record.SaveUserConfig(nullptr), 0);
+    EXPECT_EQ(Get(), "// write by Monday, January 05, 2026\r\n"
+                     "[Service]\r\nport = 4433\r\n\r\n"
+                     "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = new\r\n\r\n"
+                     "enable = 0\r\npassword = \r\n\r\n"
+                     "[GatewayIp]\r\nipaddr = \r\n\r\nspecify = 0\r\n\r\n"
+                     "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n");
+}
+
+TEST_F(FileCorvaneTest, AddressRules) {
+    EXPECT_EQ(CFileCorvane::ParseAddress("192.168.1.10"), Address(192, 168, 1, 10));
+    EXPECT_EQ(CFileCorvane::ParseAddress("0.0.0.0"), 0u);
+    EXPECT_EQ(CFileCorvane::ParseAddress("255.255.255.254"), Address(255, 255, 255, 254));
+    for (const char* bad : {"", "255.255.255.255", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4x",
+                            "1..2.3", "01.2.3.4", "1.2.3.-4", "a.b.c.d", "1.2.3.1000"}) {
+        EXPECT_EQ(CFileCorvane::ParseAddress(bad), 0u) << bad;
+    }
+    EXPECT_EQ(CFileCorvane::FormatAddress(Address(10, 0, 200, 255)), "10.0.200.255");
+    EXPECT_EQ(CFileCorvane::FormatAddress(0), "0.0.0.0");
+}
+
+TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheRecord) {
+    CFileCorvane record(kProgramDir, &launcher_);
+    EXPECT_EQ(record.LoadUserConfig(nullptr), -1); // no path yet
+    EXPECT_EQ(record.SaveUserConfig(nullptr), -1);
+
+    record.SetUserName("kept");
+    EXPECT_EQ(record.LoadUserConfig(path_.c_str()), -1); // missing file
+    EXPECT_STREQ(record.m_userName, "kept");
+
+    const std::string unwritable = (dir_ / "no-such-dir" / "userconfig.ini").string();
+    EXPECT_EQ(record.SaveUserConfig(unwritable.c_str()), -1);
+    EXPECT_EQ(record.SaveUserConfig(nullptr), -1); // the failed path is now the record's
+    EXPECT_TRUE(launcher_.launches.empty());
+
+    // A text with a line break would add lines to the file: refused, file untouched.
+    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
+    const std::string saved = Get();
+    record.SetPassword("x\r\n[GatewayIp]\r\nspecify = 1");
+    EXPECT_EQ(record.SaveUserConfig(nullptr), -1);
+    EXPECT_EQ(Get(), saved);
+    EXPECT_EQ(launcher_.launches.size(), 1u);
+}
+
+TEST_F(FileCorvaneTest, LongTextsAreCutTo287Bytes) {
+    const std::string longName(400, 'u');
+    Put("[AutoAuthen]\r\nusername = " + longName + "\r\npassword = " + longName + "\r\n");
+    CFileCorvane record(kProgramDir, &launcher_);
+    ASSERT_EQ(record.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(std::string(record.m_userName), longName.substr(0, 287));
+    EXPECT_EQ(std::string(record.m_password), longName.substr(0, 287));
+}
+
+} // namespace
