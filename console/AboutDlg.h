@@ -1,0 +1,9 @@
+#pragma once
+
+#include "ModalDialog.h"
+
+// The About box: the program icon, two lines of product text and OK.
+class CAboutDlg : public corvane::ui::ModalDialog {
+public:
+    CAboutDlg();
+};

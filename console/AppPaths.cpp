@@ -1,0 +1,8 @@
+#include "AppPaths.h"
+
+namespace corvane {
+
+std::string g_dataDirectory;
+std::string g_programDirectory;
+
+} // namespace corvane

@@ -1,0 +1,16 @@
+// The two process-wide directory texts. Both are empty until the application's start fills
+// them (BrantelApp), then hold a full path that ends with a backslash. 8-bit text in the
+// system code page, like every path the console's records and files use.
+#pragma once
+
+#include <string>
+
+namespace corvane {
+
+// The machine's common application-data folder followed by "\Corvane\"; userconfig.ini lives
+// here.
+extern std::string g_dataDirectory;
+// The folder of the program file; helper programs are started from here.
+extern std::string g_programDirectory;
+
+} // namespace corvane

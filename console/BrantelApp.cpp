@@ -1,0 +1,85 @@
+#include "BrantelApp.h"
+
+#include "AppPaths.h"
+#include "BrantelDlg.h"
+#include "MessageBox.h"
+#include "Strings.h"
+#include "res/resource.h"
+
+#include <shlobj.h>
+
+const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow");
+const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
+const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
+
+namespace {
+
+void FillDirectories() {
+    wchar_t folder[MAX_PATH] = {};
+    if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, TRUE)) {
+        std::wstring data = folder;
+        data += L"\\Corvane\\";
+        // An existing directory is fine; any other failure shows up when the file is used.
+        CreateDirectoryW(data.c_str(), nullptr);
+        corvane::g_dataDirectory = corvane::ui::ToCodePage(data);
+    }
+
+    wchar_t program[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring path(program, cch < MAX_PATH ? cch : 0);
+    const size_t slash = path.find_last_of(L'\\');
+    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
+    corvane::g_programDirectory = corvane::ui::ToCodePage(path);
+}
+
+} // namespace
+
+bool CBrantelApp::OnInit() {
+    WSADATA wsa = {};
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        corvane::ui::ShowMessageBox(nullptr, corvane::ui::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
+        return false;
+    }
+    m_socketsStarted = true;
+
+    FillDirectories();
+    if (!ClaimSingleInstance()) {
+        return false;
+    }
+
+    CBrantelDlg dialog;
+    SetMainDialog(&dialog);
+    dialog.RunModal();
+    SetMainDialog(nullptr);
+    // The modal run was the program; no message loop of our own follows.
+    return false;
+}
+
+bool CBrantelApp::ClaimSingleInstance() {
+    corvanelib::UniqueKernelHandle running(OpenEventW(EVENT_ALL_ACCESS, TRUE, kInstanceEventName));
+    if (!running) {
+        HANDLE created = CreateEventW(nullptr, FALSE, FALSE, kInstanceEventName);
+        const DWORD error = GetLastError();
+        m_instanceEvent.reset(created);
+        // Two consoles started at the same moment both miss the event; the later creator
+        // finds it already there and takes the second start's way.
+        if (!m_instanceEvent || error != ERROR_ALREADY_EXISTS) {
+            return true;
+        }
+        m_instanceEvent.reset();
+    }
+    // Let the running console take the foreground, which the system otherwise grants only to
+    // the process the user just started.
+    AllowSetForegroundWindow(ASFW_ANY);
+    PostMessageW(HWND_BROADCAST, g_showWindowMessage, 0, 0);
+    return false;
+}
+
+int CBrantelApp::OnExit() {
+    m_instanceEvent.reset();
+    if (m_socketsStarted) {
+        WSACleanup();
+        m_socketsStarted = false;
+    }
+    return Application::OnExit();
+}

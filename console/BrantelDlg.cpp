@@ -1,0 +1,143 @@
+#include "BrantelDlg.h"
+
+#include "AboutDlg.h"
+#include "BrantelApp.h"
+#include "MessageBox.h"
+#include "Strings.h"
+#include "SystemErrorText.h"
+#include "res/resource.h"
+
+using corvane::ui::DataExchange;
+
+CBrantelDlg::CBrantelDlg()
+    : ModalDialog(IDD_BRANTEL_DIALOG),
+      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+void CBrantelDlg::DoDataExchange(DataExchange& exchange) {
+    exchange.Control(IDC_LOG, m_logButton);
+    exchange.Control(IDC_ADVANCED, m_advancedButton);
+    exchange.Control(IDC_START_STOP, m_startStopButton);
+    exchange.Control(IDC_LOG_EDIT, m_logEdit);
+    exchange.Text(IDC_LOG_EDIT, m_logText);
+    exchange.Control(IDC_TRAY_ICON, m_trayButton);
+}
+
+BOOL CBrantelDlg::OnInitDialog() {
+    ModalDialog::OnInitDialog();
+
+    AddAboutItem();
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+    ShowWindow(m_trayButton, SW_HIDE);
+    m_errorCaption = corvane::ui::LoadText(IDS_ERROR_CAPTION);
+
+    // [service link] Open the service link here; on a non-zero result show
+    // SystemErrorText(GetLastError()) captioned m_errorCaption, then go on.
+
+    SetButtonImages();
+    CollapseLogPane();
+    SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
+
+    // [log-view socket and timers] Create the log-view socket here. On failure show
+    // SystemErrorText(GetLastError()) captioned m_errorCaption and return FALSE; on success
+    // make this dialog its owner, disable the Start/Stop button, start kReportTimer (300 ms)
+    // and kPollTimer (200 ms), and return TRUE.
+    return TRUE;
+}
+
+void CBrantelDlg::AddAboutItem() {
+    const std::wstring about = corvane::ui::LoadText(IDS_ABOUTBOX);
+    HMENU menu = GetSystemMenu(Handle(), FALSE);
+    if (menu == nullptr || about.empty()) {
+        return;
+    }
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+}
+
+void CBrantelDlg::SetButtonImages() {
+    // Small icons: the images sit beside the button texts.
+    const int cx = GetSystemMetrics(SM_CXSMICON);
+    const int cy = GetSystemMetrics(SM_CYSMICON);
+    auto load = [cx, cy](UINT id) {
+        return corvanelib::UniqueIcon(static_cast<HICON>(LoadImageW(
+            corvane::ui::ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, 0)));
+    };
+    m_startStopImage = load(IDI_START_STOP);
+    m_advancedImage = load(IDI_ADVANCED);
+    m_logImage = load(IDI_LOG);
+    SendMessageW(m_startStopButton, BM_SETIMAGE, IMAGE_ICON,
+                 reinterpret_cast<LPARAM>(m_startStopImage.get()));
+    SendMessageW(m_advancedButton, BM_SETIMAGE, IMAGE_ICON,
+                 reinterpret_cast<LPARAM>(m_advancedImage.get()));
+    SendMessageW(m_logButton, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(m_logImage.get()));
+}
+
+void CBrantelDlg::CollapseLogPane() {
+    // The window ends just above the log edit control, which then lies outside it.
+    RECT dialog = {};
+    RECT edit = {};
+    GetWindowRect(Handle(), &dialog);
+    GetWindowRect(m_logEdit, &edit);
+    MoveWindow(Handle(), dialog.left, dialog.top, dialog.right - dialog.left, edit.top - dialog.top,
+               TRUE);
+}
+
+bool CBrantelDlg::OnCommand(int id, int notifyCode, HWND control) {
+    if (id == IDC_LOG && notifyCode == BN_CLICKED) {
+        OnButtonLog();
+        return true;
+    }
+    // [start/stop, advanced options, tray icon, log edit] handlers go here.
+    return ModalDialog::OnCommand(id, notifyCode, control);
+}
+
+bool CBrantelDlg::OnSysCommand(UINT command, LPARAM) {
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.RunModal(Handle());
+        return true;
+    }
+    return false;
+}
+
+bool CBrantelDlg::OnPaint() {
+    if (!IsIconic(Handle())) {
+        return false;
+    }
+    PAINTSTRUCT paint = {};
+    HDC dc = BeginPaint(Handle(), &paint);
+    SendMessageW(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client = {};
+    GetClientRect(Handle(), &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_icon);
+    EndPaint(Handle(), &paint);
+    return true;
+}
+
+HICON CBrantelDlg::OnQueryDragIcon() {
+    return m_icon;
+}
+
+void CBrantelDlg::OnDestroy() {
+    ModalDialog::OnDestroy();
+    KillTimer(Handle(), kPollTimer);
+}
+
+bool CBrantelDlg::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+    if (message == g_showWindowMessage && message != 0) {
+        OnShowWindowRequest();
+        result = 0;
+        return true;
+    }
+    // [log-view socket] the socket's notification message is routed here.
+    return false;
+}
+
+void CBrantelDlg::OnShowWindowRequest() {
+    // SW_SHOW keeps the current size and position: a minimized console stays minimized.
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
+}

@@ -1,0 +1,62 @@
+#include "Application.h"
+
+#include "Strings.h"
+
+#include <commctrl.h>
+
+namespace corvane::ui {
+
+namespace {
+Application* g_current = nullptr;
+}
+
+Application::Application() {
+    g_current = this;
+}
+
+Application::~Application() {
+    if (g_current == this) {
+        g_current = nullptr;
+    }
+}
+
+Application* Application::Current() {
+    return g_current;
+}
+
+int Application::OnExit() {
+    return m_loopExitCode;
+}
+
+int Application::Run(HINSTANCE instance) {
+    m_instance = instance;
+    SetResourceModule(instance);
+    EnsureCommonControls();
+    if (OnInit()) {
+        MSG message;
+        BOOL got;
+        while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        m_loopExitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
+    }
+    return OnExit();
+}
+
+void EnsureCommonControls() {
+    static const bool registered = [] {
+        INITCOMMONCONTROLSEX controls = {};
+        controls.dwSize = sizeof(controls);
+        controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES;
+        return InitCommonControlsEx(&controls) != FALSE;
+    }();
+    (void)registered;
+}
+
+int RunApplication(HINSTANCE instance) {
+    Application* app = Application::Current();
+    return app != nullptr ? app->Run(instance) : 1;
+}
+
+} // namespace corvane::ui

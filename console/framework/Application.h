@@ -1,0 +1,52 @@
+// The application object: one per process, made before the program's entry. The entry point
+// calls RunApplication, which runs the start hook, a message loop when the start hook asks for
+// one, and the exit hook.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace corvane::ui {
+
+class ModalDialog;
+
+class Application {
+public:
+    Application();
+    virtual ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // The one application object of the process, or null.
+    static Application* Current();
+
+    // Start hook. Return true to enter a message loop until WM_QUIT, false to go straight to
+    // the exit hook (a dialog program runs its dialog modally here and returns false).
+    virtual bool OnInit() = 0;
+    // Exit hook; its result is the process's exit code.
+    virtual int OnExit();
+
+    // The dialog that stands for the program while it runs (may be null).
+    ModalDialog* MainDialog() const { return m_mainDialog; }
+    void SetMainDialog(ModalDialog* dialog) { m_mainDialog = dialog; }
+
+    HINSTANCE Instance() const { return m_instance; }
+
+    // Runs the hooks; returns the exit code.
+    int Run(HINSTANCE instance);
+
+private:
+    HINSTANCE m_instance = nullptr;
+    ModalDialog* m_mainDialog = nullptr;
+    int m_loopExitCode = 0;
+};
+
+// Registers the common control classes the dialog templates use (address control included).
+// Safe to call more than once.
+void EnsureCommonControls();
+
+// The program's entry calls this with its instance handle; returns the exit code. Without an
+// application object the process exits with 1.
+int RunApplication(HINSTANCE instance);
+
+} // namespace corvane::ui
