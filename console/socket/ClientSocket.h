@@ -1,0 +1,17 @@
+// The main dialog's log-view socket: status reports drive the service display, log lines go to
+// the log text. Only datagrams sent from this machine are taken.
+#pragma once
+
+#include "MySocket.h"
+#include "SocketOwner.h"
+
+class CClientSocket : public CMySocket {
+public:
+    // Datagrams are ignored until an owner is set.
+    void SetOwner(ILogViewOwner* owner) noexcept { m_owner = owner; }
+
+    void OnPacket(char* data, int length, const char* senderAddress, unsigned senderPort) override;
+
+private:
+    ILogViewOwner* m_owner = nullptr;
+};

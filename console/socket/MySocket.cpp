@@ -1,0 +1,45 @@
+#include "MySocket.h"
+
+#include "LogViewCodec.h"
+
+#include <ws2tcpip.h>
+
+static_assert(CMySocket::kFirstPort == logview::kFirstPort &&
+                  CMySocket::kPortCount == logview::kPortCount,
+              "the console binds where the service sends");
+static_assert(CMySocket::kReceiveSize == logview::kMaxDatagram, "one whole datagram");
+
+CMySocket::CMySocket() : m_key(logview::MakeKey()) {}
+
+DWORD CMySocket::Create(HWND window, UINT message) {
+    m_boundPort = kFirstPort;
+    DWORD error = WSAEADDRINUSE;
+    for (unsigned port = kFirstPort; port < kFirstPort + kPortCount; ++port) {
+        error = Open(static_cast<unsigned short>(port), window, message);
+        if (error == 0) {
+            m_boundPort = port;
+            return 0;
+        }
+    }
+    return error;
+}
+
+void CMySocket::OnPacket(char*, int, const char*, unsigned) {}
+
+void CMySocket::OnReceive() {
+    sockaddr_in sender = {};
+    // A datagram longer than the buffer fails with WSAEMSGSIZE and is dropped like any
+    // failed receive.
+    const int received = ReceiveFrom(m_receiveBuffer, kReceiveSize, sender);
+    if (received <= 0) {
+        return;
+    }
+    logview::Scramble(reinterpret_cast<std::uint8_t*>(m_receiveBuffer),
+                      static_cast<std::size_t>(received), m_key);
+    m_receiveBuffer[received] = '\0';
+    char address[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &sender.sin_addr, address, sizeof(address)) == nullptr) {
+        return;
+    }
+    OnPacket(m_receiveBuffer, received, address, ntohs(sender.sin_port));
+}

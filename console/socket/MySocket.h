@@ -1,0 +1,37 @@
+// The log-view socket: a datagram socket on the first free port from 461 that unscrambles each
+// datagram it receives and hands it to OnPacket.
+#pragma once
+
+#include "DatagramSocket.h"
+
+#include <array>
+#include <cstdint>
+
+class CMySocket : public CDatagramSocket {
+public:
+    static constexpr unsigned kFirstPort = 461;
+    static constexpr unsigned kPortCount = 1000;
+    static constexpr int kReceiveSize = 8192;
+
+    CMySocket();
+
+    // Binds the first free port from 461 to 1460 on all local addresses, with notifications
+    // posted to `window` as `message`. Returns 0 when bound, otherwise the socket layer's
+    // error code of the last port tried.
+    DWORD Create(HWND window, UINT message);
+
+    // The port bound by Create (461 before a successful Create).
+    unsigned BoundPort() const noexcept { return m_boundPort; }
+
+    // One unscrambled datagram: `data` points into the receive buffer and is followed by a
+    // zero byte at data[length]; the sender's IPv4 address comes as dotted text.
+    virtual void OnPacket(char* data, int length, const char* senderAddress, unsigned senderPort);
+
+protected:
+    void OnReceive() override;
+
+private:
+    char m_receiveBuffer[kReceiveSize + 1] = {};
+    unsigned m_boundPort = kFirstPort;
+    std::array<std::uint8_t, 32> m_key;
+};
