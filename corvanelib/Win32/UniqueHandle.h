@@ -81,6 +81,8 @@ using UniqueFileHandle = UniqueHandle<handle_traits::File>;
 using UniqueMapView = UniqueHandle<handle_traits::MapView>;
 using UniqueServiceHandle =
     UniqueHandle<handle_traits::Closer<SC_HANDLE, nullptr, BOOL, &CloseServiceHandle>>;
+using UniqueServiceLock =
+    UniqueHandle<handle_traits::Closer<SC_LOCK, nullptr, BOOL, &UnlockServiceDatabase>>;
 using UniqueRegKey = UniqueHandle<handle_traits::Closer<HKEY, nullptr, LONG, &RegCloseKey>>;
 using UniqueIcon = UniqueHandle<handle_traits::Closer<HICON, nullptr, BOOL, &DestroyIcon>>;
 using UniqueSocket = UniqueHandle<handle_traits::Socket>;
