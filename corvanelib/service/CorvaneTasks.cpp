@@ -1,0 +1,159 @@
+#include "corvanelib/service/CorvaneTasks.h"
+
+#include "corvanelib/Win32/UniqueHandle.h"
+#include "corvanelib/log/CorvaneLog.h"
+#include "corvanelib/service/NTService.h"
+
+namespace corvanelib {
+namespace CorvaneTasks {
+
+const wchar_t kCorvaneServiceName[] = L"CorvaneMgr";
+
+namespace {
+
+const wchar_t kSourceFile[] = L"" __FILE__;
+
+// The error to report for a step that failed. A failed platform call that left no error would
+// read as success to callers that take 0 for "running", so it reports as an internal error.
+DWORD FailureCode() {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_INTERNAL_ERROR;
+}
+
+} // namespace
+
+DWORD CheckServiceStatus(SERVICE_STATUS& status) {
+    static const wchar_t kFunction[] = L"corvanelib::CorvaneTasks::CheckServiceStatus";
+    CNTServiceControlManager manager;
+    if (!manager.Open(nullptr, SC_MANAGER_CONNECT)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(
+            2, kSourceFile, kFunction, __LINE__,
+            L"CNTServiceControlManager Open Failed, Can not connect to SCM! error:%u\n", error);
+        return error;
+    }
+    CNTService service;
+    if (!manager.OpenService(kCorvaneServiceName, SERVICE_QUERY_STATUS, service)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(2, kSourceFile, kFunction, __LINE__,
+                             L"Can not Open Service for start! error:%u\n", error);
+        return error;
+    }
+    status = SERVICE_STATUS();
+    if (!service.QueryStatus(&status)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(2, kSourceFile, kFunction, __LINE__,
+                             L"Can not query service's status! error:%u\n", error);
+        return error;
+    }
+    return 0;
+}
+
+DWORD TryRepairCorvaneMgr() {
+    CNTServiceControlManager manager;
+    if (!manager.Open(nullptr, SC_MANAGER_ALL_ACCESS)) {
+        return 0;
+    }
+    CNTService service;
+    if (!manager.OpenService(kCorvaneServiceName, SERVICE_ALL_ACCESS, service)) {
+        // Nothing to repair: the start that follows reports the missing service.
+        return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 1 : 0;
+    }
+    QUERY_SERVICE_CONFIGW* config = nullptr;
+    const BOOL queried = service.QueryConfig(&config);
+    DWORD result = 1;
+    // A configuration that could not be read counts as not automatic: setting the start type
+    // again is harmless, skipping it is not.
+    if (!queried || config == nullptr || config->dwStartType != SERVICE_AUTO_START) {
+        result = service.ChangeConfig(SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
+                     ? 1
+                     : 0;
+    }
+    const DWORD lastError = GetLastError();
+    FreeBlock(config);
+    SetLastError(lastError);
+    // The service closes before the manager (reverse order of construction); both keep the
+    // last error.
+    return result;
+}
+
+DWORD StartCorvaneMgr(DWORD timeoutMs) {
+    static const wchar_t kFunction[] = L"corvanelib::CorvaneTasks::StartCorvaneMgr";
+    configServiceAutoRestart();
+
+    CNTServiceControlManager manager;
+    if (!manager.Open(nullptr, SC_MANAGER_CONNECT)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(
+            1, kSourceFile, kFunction, __LINE__,
+            L"CNTServiceControlManager Open Failed, Can not connect to SCM, errno:%d!", error);
+        return error;
+    }
+    CNTService service;
+    if (!manager.OpenService(kCorvaneServiceName, SERVICE_QUERY_STATUS | SERVICE_START, service)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                             L"Can not Open Service for start, errno:%d!", error);
+        return error;
+    }
+    SERVICE_STATUS status = {};
+    if (!service.QueryStatus(&status)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                             L"Can not query service's status, errno:%d!", error);
+        return error;
+    }
+    if (status.dwCurrentState != SERVICE_RUNNING && !service.Start(0, nullptr)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                             L"Can not Start Service, errno:%d!", error);
+        return error;
+    }
+    if (!service.WaitForStatus(timeoutMs, SERVICE_RUNNING, kStartPollIntervalMs)) {
+        const DWORD error = FailureCode();
+        g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                             L"Wait Service to Start Failed, errno:%d!", error);
+        return error;
+    }
+    service.Close();
+    manager.Close();
+    return 0;
+}
+
+DWORD configServiceAutoRestart() {
+    static const wchar_t kFunction[] = L"corvanelib::CorvaneTasks::configServiceAutoRestart";
+    // Declared manager first, so the service handle closes first.
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_ALL));
+    if (!manager) {
+        return 0;
+    }
+    UniqueServiceHandle service(
+        OpenServiceW(manager.get(), kCorvaneServiceName, SERVICE_ALL_ACCESS));
+    if (!service) {
+        return 0;
+    }
+    SC_ACTION actions[3] = {};
+    actions[0].Type = SC_ACTION_RESTART;
+    actions[0].Delay = 30000;
+    actions[1].Type = SC_ACTION_RESTART;
+    actions[1].Delay = 30000;
+    actions[2].Type = SC_ACTION_NONE;
+    actions[2].Delay = 0;
+    SERVICE_FAILURE_ACTIONSW recovery = {};
+    recovery.dwResetPeriod = 86400;
+    recovery.lpRebootMsg = nullptr;
+    recovery.lpCommand = nullptr;
+    recovery.cActions = 3;
+    recovery.lpsaActions = actions;
+    if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery)) {
+        const DWORD error = GetLastError();
+        g_commonLog.WriteLog(
+            3, kSourceFile, kFunction, __LINE__,
+            L"failed to set autorestart config when corvanemgr start failed, err:%d", error);
+    }
+    return 0;
+}
+
+} // namespace CorvaneTasks
+} // namespace corvanelib

@@ -1,0 +1,168 @@
+// Owners of the handles of the Windows service-control interface: a connection to the service
+// control manager and one open service. Each object closes what it holds when it is destroyed,
+// so a task keeps one of each on its stack and may leave at any failure.
+//
+// Every operation returns the platform call's success flag and leaves the cause of a failure in
+// the thread's last error; nothing here logs or throws, except that an allocation failure in
+// the buffer-returning and enumerating operations raises std::bad_alloc.
+//
+// Blocks handed to a caller (QueryConfig, QueryFailureActions, QueryObjectSecurity,
+// QueryLockStatus) are byte arrays allocated with new[]; release them with FreeBlock.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+#include "corvanelib/Win32/UniqueHandle.h"
+
+namespace corvanelib {
+
+class CNTService;
+
+// The extended calls are looked up in the already loaded ADVAPI32.DLL rather than imported, so
+// the library loads on systems that lack them; an operation whose call is missing fails with
+// ERROR_CALL_NOT_IMPLEMENTED.
+using EnumServicesStatusExWFn = BOOL(WINAPI*)(SC_HANDLE, SC_ENUM_TYPE, DWORD, DWORD, LPBYTE, DWORD,
+                                              LPDWORD, LPDWORD, LPDWORD, LPCWSTR);
+using QueryServiceConfig2WFn = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
+using ChangeServiceConfig2WFn = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+using QueryServiceStatusExFn = BOOL(WINAPI*)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
+
+// Enumeration callbacks get the caller's context and one entry; they return non-zero to be
+// given the next entry, zero to stop.
+using EnumServiceCallback = BOOL (*)(void* context, const ENUM_SERVICE_STATUSW* entry);
+using EnumServiceProcessCallback = BOOL (*)(void* context,
+                                            const ENUM_SERVICE_STATUS_PROCESSW* entry);
+
+// Whether a wait begun at tick `start` has run out at tick `now`: more than `timeoutMs` have
+// passed, INFINITE never runs out. The unsigned difference stays right when the tick counter
+// wraps (every 49.7 days) during the wait.
+inline bool WaitHasRunOut(DWORD start, DWORD now, DWORD timeoutMs) {
+    return timeoutMs != INFINITE && static_cast<DWORD>(now - start) > timeoutMs;
+}
+
+// Releases a block that an operation of this file allocated for its caller; null is allowed.
+void FreeBlock(void* block) noexcept;
+
+class CNTServiceControlManager {
+public:
+    CNTServiceControlManager();
+    // Releases a held database lock, then disconnects. The last error survives.
+    ~CNTServiceControlManager();
+    CNTServiceControlManager(const CNTServiceControlManager&) = delete;
+    CNTServiceControlManager& operator=(const CNTServiceControlManager&) = delete;
+
+    // Connects to the active database of `machineName` (null: this computer). An existing
+    // connection is closed first, so a failed call leaves the object unconnected.
+    BOOL Open(LPCWSTR machineName, DWORD desiredAccess);
+    // Releases a held lock, then closes the connection. FALSE when there was none.
+    BOOL Close();
+    // Takes ownership of `handle`; a different handle held so far is closed first, the same one
+    // stays open. Always TRUE.
+    BOOL Attach(SC_HANDLE handle);
+    SC_HANDLE GetHandle() const { return m_manager.get(); }
+
+    // Opens a service into `service` (which closes what it held before). On failure `service`
+    // keeps what it held.
+    BOOL OpenService(LPCWSTR serviceName, DWORD desiredAccess, CNTService& service);
+
+    // Locks the service database. From major version 6 on the platform ignores the lock, so
+    // none is taken and the call succeeds at once.
+    BOOL Lock();
+    // TRUE when no lock is held.
+    BOOL Unlock();
+    bool HoldsLock() const { return static_cast<bool>(m_lock); }
+    DWORD MajorVersion() const { return m_version.dwMajorVersion; }
+
+    BOOL QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** status);
+    BOOL EnumServices(DWORD serviceType, DWORD serviceState, void* context,
+                      EnumServiceCallback callback);
+    BOOL EnumServicesEx(DWORD serviceType, DWORD serviceState, LPCWSTR groupName, void* context,
+                        EnumServiceProcessCallback callback);
+
+private:
+    UniqueServiceHandle m_manager;
+    UniqueServiceLock m_lock;
+    HMODULE m_advapi = nullptr;
+    EnumServicesStatusExWFn m_enumServicesStatusEx = nullptr;
+    OSVERSIONINFOW m_version;
+};
+
+class CNTService {
+public:
+    CNTService();
+    // Closes the service handle; the last error survives.
+    ~CNTService();
+    CNTService(const CNTService&) = delete;
+    CNTService& operator=(const CNTService&) = delete;
+
+    // Takes ownership of `handle`; a different handle held so far is closed first, the same one
+    // stays open. Always TRUE.
+    BOOL Attach(SC_HANDLE handle);
+    // Hands the handle away without closing it.
+    SC_HANDLE Detach();
+    // FALSE, and nothing done, when no handle is held.
+    BOOL Close();
+    SC_HANDLE GetHandle() const { return m_service.get(); }
+
+    BOOL Create(CNTServiceControlManager& manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
+                DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPathName,
+                LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies,
+                LPCWSTR serviceStartName, LPCWSTR password);
+    BOOL Delete();
+
+    BOOL Start(DWORD argumentCount, LPCWSTR* arguments);
+    BOOL Control(DWORD code);
+    BOOL Stop();
+    BOOL Pause();
+    BOOL Continue();
+    BOOL Interrogate();
+
+    BOOL QueryStatus(SERVICE_STATUS* status);
+    BOOL QueryStatusEx(SERVICE_STATUS_PROCESS* statusProcess);
+    BOOL AcceptsStop(BOOL* flag);
+    BOOL AcceptsPauseContinue(BOOL* flag);
+    BOOL AcceptsShutdown(BOOL* flag);
+
+    // Polls the status every `pollIntervalMs` until the service is in `desiredState`. The state
+    // is tested before the first sleep, the time only after a sleep, so the call may last one
+    // interval longer than `timeoutMs` (INFINITE: no limit). Runs out with ERROR_TIMEOUT.
+    BOOL WaitForStatus(DWORD timeoutMs, DWORD desiredState, DWORD pollIntervalMs);
+    BOOL WaitForStop(DWORD timeoutMs);
+
+    // `*config` receives the block only when the size query asks for one; callers set it to
+    // null first and free it whether or not the call succeeded.
+    BOOL QueryConfig(QUERY_SERVICE_CONFIGW** config);
+    BOOL ChangeConfig(DWORD serviceType, DWORD startType, DWORD errorControl,
+                      LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,
+                      LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR password,
+                      LPCWSTR displayName);
+
+    // A service without a description reads as an empty text.
+    BOOL QueryDescription(std::wstring& text);
+    BOOL SetDescription(const std::wstring& text);
+    BOOL QueryFailureActions(SERVICE_FAILURE_ACTIONSW** actions);
+    BOOL SetFailureActions(SERVICE_FAILURE_ACTIONSW* actions);
+
+    BOOL QueryObjectSecurity(SECURITY_INFORMATION securityInformation,
+                             PSECURITY_DESCRIPTOR* descriptor);
+    BOOL SetObjectSecurity(SECURITY_INFORMATION securityInformation,
+                           PSECURITY_DESCRIPTOR descriptor);
+
+    BOOL EnumDependentServices(DWORD serviceState, void* context, EnumServiceCallback callback);
+
+private:
+    BOOL AcceptsControl(DWORD mask, BOOL* flag);
+    // Size query, then the query proper into a block of the reported size.
+    BOOL QueryConfig2(DWORD infoLevel, BYTE** block);
+
+    UniqueServiceHandle m_service;
+    HMODULE m_advapi = nullptr;
+    QueryServiceConfig2WFn m_queryServiceConfig2 = nullptr;
+    ChangeServiceConfig2WFn m_changeServiceConfig2 = nullptr;
+    QueryServiceStatusExFn m_queryServiceStatusEx = nullptr;
+};
+
+} // namespace corvanelib
