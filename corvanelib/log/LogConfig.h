@@ -1,0 +1,94 @@
+// What the log needs to know: level threshold, output kind, provider numbers, and the settings
+// read from the configuration file. One CommonConfig exists per process (g_commonConfig); the
+// process-wide log object reads its threshold and output kind on every call, without a lock.
+//
+// Constructed state: threshold -1 and output kind -1, so nothing is logged until the
+// configuration is initialised.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "corvanelib/Win32/Synchronization/Lock.h"
+#include "corvanelib/Win32/Synchronization/Thread.h"
+
+namespace corvane_test {
+struct LogConfigAccess;
+} // namespace corvane_test
+
+namespace corvanelib {
+
+// The configuration file the watcher follows.
+extern const wchar_t kLogConfigFile[];
+
+// The fixed provider numbers; the log object relies on kFileProvider and kCritFileProvider.
+enum ProviderNumber : int {
+    kFileProvider = 1,
+    kCritFileProvider = 2,
+    kDebugOutputProvider = 3,
+    kWindowProvider = 4,
+};
+
+// A thread (privately: outside code cannot treat it as one) that watches the configuration file
+// once its owner starts it. Nothing starts it in the console.
+class LogConfig : private WinThread {
+public:
+    LogConfig();
+    ~LogConfig() override;
+
+    // Highest level written; -1 until initialised.
+    int Threshold() const { return m_threshold; }
+    // Number of the provider that receives records; -1 until initialised.
+    int OutputKind() const { return m_outputKind; }
+
+    // Number for a provider name: "file" 1, "critfile" 2, "vsdebug" 3, "wnd" 4, any other name
+    // the next free number above 4. -1 when the name is null, empty or already registered.
+    // Not locked: providers are registered before records flow.
+    int RegisterProviderName(const wchar_t* name);
+
+protected:
+    // The watcher: checks the configuration file at once and then every 2000 ms until asked to
+    // stop.
+    void ThreadStart() override;
+    // Rebuilds the settings from the configuration file; called under m_mutex.
+    virtual void Reload() = 0;
+    // Rereads the file (through Reload) when its last write time differs from the one last seen.
+    // A file that cannot be queried leaves the settings as they are.
+    virtual void CheckConfigChanged();
+
+    // Puts threshold and output kind in force. Not locked: runs before records flow.
+    void SetLevels(int threshold, int outputKind);
+
+    // Stops the watcher (1000 ms, then terminated). Every destructor in the hierarchy calls this
+    // first, so the watcher never runs on a half-destroyed object.
+    void StopWatcher();
+
+    int m_threshold = -1;
+    int m_outputKind = -1;
+    int m_nextProviderNumber = kWindowProvider;
+    std::map<std::wstring, std::wstring> m_settings;
+    std::wstring m_name;
+    std::wstring m_directory;
+    std::wstring m_section;
+    SYSTEMTIME m_lastWriteTime = {};
+    Mutex m_mutex; // held while the write time is compared and the settings are rebuilt
+    std::map<std::wstring, int> m_providerNumbers;
+
+private:
+    friend struct corvane_test::LogConfigAccess;
+};
+
+// The process's configuration: reads the settings from kLogConfigFile.
+class CommonConfig : public LogConfig {
+public:
+    CommonConfig() = default;
+    ~CommonConfig() override;
+
+protected:
+    void Reload() override;
+};
+
+} // namespace corvanelib

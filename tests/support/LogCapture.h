@@ -1,0 +1,217 @@
+// Capturing log records in tests (Windows; link corvanelib_log and corvane_test_support).
+//
+// LogCapture switches the process-wide log on for its lifetime and collects every record
+// written through corvanelib::g_commonLog, parsed into level, file, line, function and message:
+//
+//   #include "LogCapture.h"
+//
+//   TEST(StartCorvaneMgr, LogsTheFailure) {
+//       corvane_test::LogCapture capture;            // all levels 0 to 5
+//       ...                                          // code under test logs
+//       auto records = capture.RecordsOf(L"corvanelib::CorvaneTasks::StartCorvaneMgr");
+//       ASSERT_EQ(records.size(), 1u);
+//       EXPECT_EQ(records[0].level, 1);
+//       EXPECT_EQ(records[0].message, L"...");
+//   }
+//
+// On first use in a process it registers one recording provider with g_commonLog as the log
+// file ("file"); the log owns it until the process ends. Each LogCapture sets the threshold
+// (5 unless given) and sends records to that provider; its destructor puts the previous
+// threshold and output kind back (the unconfigured log writes nothing). Use one LogCapture at a
+// time, and do not combine it with code that initialises the log itself.
+//
+// RecordingProvider and LogConfigAccess are the building blocks, for tests of the log itself.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "corvanelib/log/CorvaneLog.h"
+
+namespace corvane_test {
+
+// Sets what the configuration's initialisation sets, without a configuration file.
+struct LogConfigAccess {
+    static void SetLevels(corvanelib::LogConfig& configuration, int threshold, int outputKind) {
+        configuration.SetLevels(threshold, outputKind);
+    }
+};
+
+// One Write call as a provider received it.
+struct ProviderWrite {
+    std::wstring provider; // name given to the RecordingProvider
+    std::wstring text;     // up to the terminating NUL
+    std::wstring counted;  // exactly `length` characters, NULs included
+    int length;
+};
+
+// Shared record of Write calls across several providers, in call order.
+class WriteJournal {
+public:
+    void Add(ProviderWrite write) {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        m_writes.push_back(std::move(write));
+    }
+    std::vector<ProviderWrite> Writes() const {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_writes;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        m_writes.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ProviderWrite> m_writes;
+};
+
+// A provider that appends each Write to a journal. Availability and Write's result are
+// settable; the journal must outlive the provider.
+class RecordingProvider : public corvanelib::LogProvider {
+public:
+    RecordingProvider(std::wstring name, WriteJournal& journal)
+        : m_name(std::move(name)), m_journal(journal) {}
+
+    int Init(corvanelib::LogConfig* configuration) override {
+        m_configuration = configuration;
+        ++m_initCalls;
+        return 0;
+    }
+    int Write(const wchar_t* text, int length) override {
+        ProviderWrite write;
+        write.provider = m_name;
+        write.text = text;
+        write.counted.assign(text, static_cast<size_t>(length > 0 ? length : 0));
+        write.length = length;
+        m_journal.Add(std::move(write));
+        return m_writeResult;
+    }
+    int LockedWrite(const wchar_t* text, int length, int /*reserved*/) override {
+        return Write(text, length);
+    }
+    void Close() override {}
+    int IsUnavailable() override { return m_unavailable; }
+
+    corvanelib::LogConfig* Configuration() const { return m_configuration; }
+    int InitCalls() const { return m_initCalls; }
+    void SetUnavailable(int value) { m_unavailable = value; }
+    void SetWriteResult(int value) { m_writeResult = value; }
+
+private:
+    std::wstring m_name;
+    WriteJournal& m_journal;
+    int m_initCalls = 0;
+    int m_unavailable = 0;
+    int m_writeResult = 0;
+};
+
+// A record split into its fields.
+struct LogRecord {
+    int level = -1; // -1 for a letter outside the table
+    std::wstring file;
+    int line = 0;
+    std::wstring function;
+    std::wstring message;
+    std::wstring text; // the whole record
+};
+
+// Splits "MMDD-HH:MM:SS\t[L] file:line(function){program-pid-tid}:\tmessage"; false when the
+// text is not a record.
+inline bool ParseLogRecord(const std::wstring& text, LogRecord& record) {
+    static const wchar_t kLetters[] = L"NCEIDR";
+    if (text.size() < 19 || text[13] != L'\t' || text[14] != L'[' || text[16] != L']' ||
+        text[17] != L' ') {
+        return false;
+    }
+    const size_t colon = text.find(L':', 18);
+    const size_t open = text.find(L'(', 18);
+    const size_t close = text.find(L"){", 18);
+    const size_t end = text.find(L"}:\t", 18);
+    if (colon == std::wstring::npos || open == std::wstring::npos || close == std::wstring::npos ||
+        end == std::wstring::npos || !(colon < open && open <= close && close < end)) {
+        return false;
+    }
+    const wchar_t* letter = wcschr(kLetters, text[15]);
+    record.level = letter != nullptr && *letter != L'\0' ? static_cast<int>(letter - kLetters) : -1;
+    record.file = text.substr(18, colon - 18);
+    record.line = static_cast<int>(wcstol(text.c_str() + colon + 1, nullptr, 10));
+    record.function = text.substr(open + 1, close - open - 1);
+    record.message = text.substr(end + 3);
+    record.text = text;
+    return true;
+}
+
+class LogCapture {
+public:
+    explicit LogCapture(int threshold = 5)
+        : m_previousThreshold(corvanelib::g_commonConfig.Threshold()),
+          m_previousOutputKind(corvanelib::g_commonConfig.OutputKind()) {
+        State& state = Shared();
+        state.journal.Clear();
+        LogConfigAccess::SetLevels(corvanelib::g_commonConfig, threshold,
+                                   state.registered ? corvanelib::kFileProvider : -1);
+    }
+    ~LogCapture() {
+        LogConfigAccess::SetLevels(corvanelib::g_commonConfig, m_previousThreshold,
+                                   m_previousOutputKind);
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Whether the recording provider could be registered (false when "file" was taken).
+    bool Active() const { return Shared().registered; }
+
+    // Every record written since construction (or Clear), in order.
+    std::vector<LogRecord> Records() const {
+        std::vector<LogRecord> records;
+        for (const ProviderWrite& write : Shared().journal.Writes()) {
+            LogRecord record;
+            if (ParseLogRecord(write.text, record)) {
+                records.push_back(std::move(record));
+            }
+        }
+        return records;
+    }
+    // The records written by one function (its qualified name as logged).
+    std::vector<LogRecord> RecordsOf(const std::wstring& function) const {
+        std::vector<LogRecord> records;
+        for (LogRecord& record : Records()) {
+            if (record.function == function) {
+                records.push_back(std::move(record));
+            }
+        }
+        return records;
+    }
+    void Clear() { Shared().journal.Clear(); }
+
+private:
+    struct State {
+        WriteJournal journal;
+        bool registered = false;
+        State() {
+            auto provider = std::make_unique<RecordingProvider>(L"capture", journal);
+            registered = corvanelib::g_commonLog.AddProvider(provider.get(), L"file") == 0;
+            if (registered) {
+                provider.release(); // owned by the log now
+            }
+        }
+    };
+    // Lives until the process ends: the log object, destroyed at exit, owns the provider that
+    // writes into the journal. The log is muted before it deletes its providers.
+    static State& Shared() {
+        static State* state = new State();
+        return *state;
+    }
+
+    int m_previousThreshold;
+    int m_previousOutputKind;
+};
+
+} // namespace corvane_test
