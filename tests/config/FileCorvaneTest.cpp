@@ -1,7 +1,11 @@
 // The user configuration record on top of the INI engine, under Wine.
 #include "FileCorvane.h"
 
+#include "WaitFor.h"
+
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <atomic>
 #include <cstring>
@@ -141,7 +145,7 @@ TEST_F(FileCorvaneTest, KeepsWhatItDoesNotOwn) {
                      "[Service]\r\nport = 4433\r\n\r\n"
                      "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = new\r\n\r\n"
                      "enable = 0\r\npassword = \r\n\r\n"
-                     "[GatewayIp]\r\nipaddr = \r\n\r\nspecify = 0\r\n\r\n"
+                     "[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n\r\n"
                      "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n");
 }
 
@@ -188,5 +192,46 @@ TEST_F(FileCorvaneTest, LongTextsAreCutTo287Bytes) {
     EXPECT_EQ(std::string(record.m_userName), longName.substr(0, 287));
     EXPECT_EQ(std::string(record.m_password), longName.substr(0, 287));
 }
+
+#ifdef CORVANE_VEDEVARU_STUB
+// Under Wine a Linux path names drive Z:.
+std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+    }
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
+// The real start, through the shell, of the stub that records how it was started.
+TEST_F(FileCorvaneTest, StartsTheHelperHiddenFromTheProgramDirectory) {
+    const fs::path programDir = dir_ / "program";
+    fs::create_directories(programDir);
+    fs::copy_file(WindowsPath(CORVANE_VEDEVARU_STUB), programDir / "vedevaru.exe");
+    const std::string programText = programDir.string() + "\\";
+    const fs::path calls = programDir / "vedevaru-calls.txt";
+    auto lines = [&] {
+        std::ifstream in(calls, std::ios::binary);
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> result;
+        for (std::size_t pos = 0, end; (end = all.find("\r\n", pos)) != std::string::npos;
+             pos = end + 2) {
+            result.push_back(all.substr(pos, end - pos));
+        }
+        return result;
+    };
+
+    CFileCorvane record(programText); // the shell launcher
+    const std::string unwritable = (dir_ / "no-such-dir" / "userconfig.ini").string();
+    ASSERT_EQ(record.SaveUserConfig(unwritable.c_str()), -1);
+    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
+    ASSERT_TRUE(corvane_test::WaitFor([&] { return !lines().empty(); }));
+    const std::vector<std::string> got = lines();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], "cwd=" + programDir.string() + "\tshow=0\targ=-pnotify");
+}
+#endif
 
 } // namespace
