@@ -40,9 +40,33 @@ std::uint32_t LookupKey(const char* name, std::size_t length,
     return static_cast<std::uint32_t>(length);
 }
 
-std::uint32_t LookupKey(const char* name, char (&buffer)[kNameBuffer]) noexcept {
-    return LookupKey(name, std::strlen(name), buffer);
-}
+// A name's lookup key and its hash in one pass over the name, for the lookups of readers.
+struct LookupName {
+    char text[kNameBuffer];
+    std::uint32_t length;
+    std::uint32_t hash;
+
+    explicit LookupName(const char* name) noexcept : length(0), hash(0) {
+        for (; length < kMaxNameLength && name[length] != '\0'; ++length) {
+            const char c = ToLowerAscii(name[length]);
+            text[length] = c;
+            // The ELF hash step, as ElfHash does it, over the lower-cased byte.
+            hash = (hash << 4) + static_cast<std::uint32_t>(static_cast<signed char>(c));
+            const std::uint32_t g = hash & 0xF0000000u;
+            if (g != 0) {
+                hash = hash ^ (g >> 24) ^ g;
+            }
+        }
+        text[length] = '\0';
+    }
+
+    void* In(const ConfigHashTable& table) const noexcept {
+        const ConfigHashEntry* entry = table.hash == &ElfHash
+                                           ? table.FindEntryHashed(text, length, hash)
+                                           : table.FindEntry(text, length);
+        return entry != nullptr ? entry->value : nullptr;
+    }
+};
 
 bool SamePath(const char* a, const char* b) noexcept {
     for (std::size_t i = 0; i < kPathCompareLength; ++i) {
@@ -332,18 +356,14 @@ ConfigSection* FindSection(const ConfigDictionary& dictionary, const char* name)
     if (name == nullptr) {
         return nullptr;
     }
-    char key[kNameBuffer];
-    const std::uint32_t length = LookupKey(name, key);
-    return static_cast<ConfigSection*>(dictionary.sections.Lookup(key, length));
+    return static_cast<ConfigSection*>(LookupName(name).In(dictionary.sections));
 }
 
 ConfigKeyEntry* FindEntry(const ConfigSection* section, const char* key) noexcept {
     if (section == nullptr || key == nullptr) {
         return nullptr;
     }
-    char lookup[kNameBuffer];
-    const std::uint32_t length = LookupKey(key, lookup);
-    return static_cast<ConfigKeyEntry*>(section->keys.Lookup(lookup, length));
+    return static_cast<ConfigKeyEntry*>(LookupName(key).In(section->keys));
 }
 
 namespace {

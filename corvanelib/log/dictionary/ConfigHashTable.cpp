@@ -135,7 +135,15 @@ ConfigHashEntry* ConfigHashTable::FindEntry(const void* key, std::uint32_t lengt
     if (buckets == nullptr) {
         return nullptr;
     }
-    const std::uint32_t hashValue = hash(key, length);
+    return FindEntryHashed(key, length, hash(key, length), cookie);
+}
+
+ConfigHashEntry* ConfigHashTable::FindEntryHashed(const void* key, std::uint32_t length,
+                                                  std::uint32_t hashValue,
+                                                  void* cookie) const noexcept {
+    if (buckets == nullptr) {
+        return nullptr;
+    }
     for (ConfigHashEntry* e = buckets[hashValue % bucketCount]; e != nullptr; e = e->nextInBucket) {
         if (Matches(e, hashValue, key, length) &&
             (match == nullptr || cookie == nullptr || match(key, e->value, cookie) == 0)) {

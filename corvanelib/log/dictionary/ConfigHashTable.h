@@ -77,6 +77,9 @@ struct ConfigHashTable {
     // The entry for `key`, or null (also when the table was never created).
     ConfigHashEntry* FindEntry(const void* key, std::uint32_t length,
                                void* cookie = nullptr) const noexcept;
+    // As FindEntry, for a caller that already holds `hashValue`, the table's hash of the key.
+    ConfigHashEntry* FindEntryHashed(const void* key, std::uint32_t length, std::uint32_t hashValue,
+                                     void* cookie = nullptr) const noexcept;
     // Status form: kHashOk with *value set, kHashNotFound, or kHashLookupNoTable.
     int Find(const void* key, std::uint32_t length, void* cookie, void** value) const noexcept;
     // Value form: the value, or null when missing.
