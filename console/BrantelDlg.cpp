@@ -9,9 +9,10 @@
 
 using corvane::ui::DataExchange;
 
-CBrantelDlg::CBrantelDlg()
+CBrantelDlg::CBrantelDlg(IServiceTasks& tasks)
     : ModalDialog(IDD_BRANTEL_DIALOG),
-      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_tasks(tasks) {}
 
 void CBrantelDlg::DoDataExchange(DataExchange& exchange) {
     exchange.Control(IDC_LOG, m_logButton);
@@ -31,18 +32,13 @@ BOOL CBrantelDlg::OnInitDialog() {
     ShowWindow(m_trayButton, SW_HIDE);
     m_errorCaption = corvane::ui::LoadText(IDS_ERROR_CAPTION);
 
-    // [service link] Open the service link here; on a non-zero result show
-    // SystemErrorText(GetLastError()) captioned m_errorCaption, then go on.
+    OpenServiceLink();
 
     SetButtonImages();
     CollapseLogPane();
     SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
 
-    // [log-view socket and timers] Create the log-view socket here. On failure show
-    // SystemErrorText(GetLastError()) captioned m_errorCaption and return FALSE; on success
-    // make this dialog its owner, disable the Start/Stop button, start kReportTimer (300 ms)
-    // and kPollTimer (200 ms), and return TRUE.
-    return TRUE;
+    return StartLogView();
 }
 
 void CBrantelDlg::AddAboutItem() {
@@ -88,7 +84,19 @@ bool CBrantelDlg::OnCommand(int id, int notifyCode, HWND control) {
         OnButtonLog();
         return true;
     }
-    // [start/stop, advanced options, tray icon, log edit] handlers go here.
+    if (id == IDC_START_STOP && notifyCode == BN_CLICKED) {
+        OnButtonStartStop();
+        return true;
+    }
+    if (id == IDC_TRAY_ICON && notifyCode == BN_CLICKED) {
+        OnButtonTrayIcon();
+        return true;
+    }
+    if (id == IDC_LOG_EDIT && notifyCode == EN_CHANGE) {
+        OnLogEditChange();
+        return true;
+    }
+    // [advanced options] handler goes here.
     return ModalDialog::OnCommand(id, notifyCode, control);
 }
 
@@ -126,13 +134,17 @@ void CBrantelDlg::OnDestroy() {
     KillTimer(Handle(), kPollTimer);
 }
 
-bool CBrantelDlg::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+bool CBrantelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == g_showWindowMessage && message != 0) {
         OnShowWindowRequest();
         result = 0;
         return true;
     }
-    // [log-view socket] the socket's notification message is routed here.
+    if (message == kSocketMessage) {
+        m_socket.OnSocketMessage(wParam, lParam);
+        result = 0;
+        return true;
+    }
     return false;
 }
 

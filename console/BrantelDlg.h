@@ -2,19 +2,39 @@
 // Advanced buttons, and the log pane that lies collapsed below the window.
 #pragma once
 
+#include "ClientSocket.h"
 #include "ModalDialog.h"
+#include "ServiceTasks.h"
+#include "ShareMem.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <string>
 
-class CBrantelDlg : public corvane::ui::ModalDialog {
+class CBrantelDlg : public corvane::ui::ModalDialog, public ILogViewOwner {
 public:
     // Timer 1: the status-report time-out; timer 2: the service poll.
     static constexpr UINT_PTR kReportTimer = 1;
     static constexpr UINT_PTR kPollTimer = 2;
+    // The log-view socket's network events.
+    static constexpr UINT kSocketMessage = WM_APP + 1;
 
-    CBrantelDlg();
+    // `tasks` starts and queries the admission service; tests pass their own.
+    explicit CBrantelDlg(IServiceTasks& tasks = CorvaneServiceTasks());
+
+    // Shows a service state by status string id: IDS_STATE_RUNNING, IDS_STATE_STOPPED or
+    // IDS_STATE_TROUBLE set the status line, the Start/Stop label and the running flag and
+    // enable the button; any other id (IDS_STATE_SEARCHING) changes none of them. Then pushes
+    // the members to the controls.
+    void UpdateServiceStatus(int statusId) override;
+    // Stops the report time-out (timer 1).
+    void CancelReportTimeout() override;
+    // Appends `text` and "\r\n" to the log text, emptying it first once it holds 1,024
+    // characters or more.
+    void AppendLog(const char* text) override;
+
+    // The port the log-view socket is bound to (461 up).
+    unsigned LogViewPort() const { return m_socket.BoundPort(); }
 
     // Pushes the members' values to the controls (false when the dialog is not up).
     bool PushToControls() { return ExchangeData(corvane::ui::Exchange::ToControls); }
@@ -28,6 +48,7 @@ protected:
     void DoDataExchange(corvane::ui::DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode, HWND control) override;
+    void OnTimer(UINT_PTR timerId) override;
     bool OnSysCommand(UINT command, LPARAM lParam) override;
     bool OnPaint() override;
     HICON OnQueryDragIcon() override;
@@ -41,9 +62,18 @@ private:
     void OnShowWindowRequest();
     void OnButtonLog() {}
 
+    // The live part of the dialog (service link, service state, Start/Stop, log view).
+    void OpenServiceLink();
+    BOOL StartLogView();
+    void OnButtonStartStop();
+    void WaitForServiceToStop();
+    void OnButtonTrayIcon();
+    void OnLogEditChange();
+    void ShowErrorBox(DWORD code);
+
     // ---- members, in the order the dialog's parts rely on ----
-    // [log-view socket] CClientSocket m_socket; goes here (its owner is set at dialog start).
-    // [service link] CShareMem m_shareMem; goes here (opened at dialog start).
+    CClientSocket m_socket;      // its owner is set at dialog start
+    CShareMem m_shareMem;        // opened at dialog start
     std::wstring m_errorCaption; // caption of every error box of this dialog
     HWND m_logButton = nullptr;
     HWND m_advancedButton = nullptr;
@@ -59,4 +89,6 @@ private:
     corvanelib::UniqueIcon m_startStopImage;
     corvanelib::UniqueIcon m_advancedImage;
     corvanelib::UniqueIcon m_logImage;
+
+    IServiceTasks& m_tasks;
 };

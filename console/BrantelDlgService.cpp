@@ -1,0 +1,240 @@
+// The main dialog's live part: the service link, the service state display with its two
+// timers, the Start/Stop and tray-icon buttons, and the log-view socket with the log text.
+#include "BrantelDlg.h"
+
+#include "MessageBox.h"
+#include "Strings.h"
+#include "SystemErrorText.h"
+#include "res/resource.h"
+
+#include "corvanelib/log/CorvaneLog.h"
+
+using corvanelib::UniqueKernelHandle;
+
+namespace {
+
+constexpr UINT kReportTimeoutAtStartMs = 300;
+constexpr UINT kReportTimeoutAfterPressMs = 200;
+constexpr UINT kPollPeriodMs = 200;
+// The Stop wait serves at most one message per step.
+constexpr DWORD kStopWaitStepMs = 200;
+// Start pressed while the service already runs: the pause before command 104.
+constexpr DWORD kAlreadyRunningPauseMs = 500;
+constexpr DWORD kStartTimeoutMs = 5000;
+constexpr size_t kLogTextLimit = 1024;
+
+const wchar_t kSourceFile[] = L"" __FILE__;
+
+const wchar_t kTrayIconFailedText[] = L"显示托盘图标失败,请检查准入客户端是否已经启动!";
+const wchar_t kTrayIconFailedCaption[] = L"Corvane Client";
+
+// The service holds its stop event while it runs: that it can be opened is the only proof that
+// the service runs. The console never signals it.
+UniqueKernelHandle OpenStopEvent() {
+    return UniqueKernelHandle(OpenEventA(EVENT_ALL_ACCESS, FALSE, kStopEventNameA));
+}
+
+// Writes `code` into the status-change command word and signals the service. False (with
+// the last error set) when the service's event cannot be opened; the word is written only
+// while the service link is open.
+bool SendStatusChange(CommonShareMemory* block, std::uint32_t code) {
+    if (block != nullptr) {
+        block->statusChangeCommand = code;
+    }
+    UniqueKernelHandle statusChange(OpenEventW(EVENT_ALL_ACCESS, FALSE, kStatusChangeEventName));
+    if (!statusChange) {
+        return false;
+    }
+    SetEvent(statusChange.get());
+    return true;
+}
+
+} // namespace
+
+void CBrantelDlg::ShowErrorBox(DWORD code) {
+    corvane::ui::ShowMessageBox(Handle(), corvane::SystemErrorText(code), m_errorCaption, MB_OK);
+}
+
+void CBrantelDlg::OpenServiceLink() {
+    // Without the link the dialog still runs; the handlers then skip their writes to the block.
+    const DWORD error = m_shareMem.Create();
+    if (error != 0) {
+        ShowErrorBox(error);
+    }
+}
+
+BOOL CBrantelDlg::StartLogView() {
+    const DWORD error = m_socket.Create(Handle(), kSocketMessage);
+    if (error != 0) {
+        // No timers then: the button stays enabled and the display changes only when it is
+        // used.
+        ShowErrorBox(error);
+        return FALSE;
+    }
+    m_socket.SetOwner(this);
+    EnableWindow(m_startStopButton, FALSE);
+    SetTimer(Handle(), kReportTimer, kReportTimeoutAtStartMs, nullptr);
+    SetTimer(Handle(), kPollTimer, kPollPeriodMs, nullptr);
+    return TRUE;
+}
+
+void CBrantelDlg::UpdateServiceStatus(int statusId) {
+    const std::wstring text = corvane::ui::LoadText(static_cast<UINT>(statusId));
+    UINT label = 0;
+    if (statusId == IDS_STATE_STOPPED) {
+        m_running = 0;
+        m_statusId = IDS_STATE_STOPPED;
+        label = IDS_BUTTON_START;
+    } else if (statusId == IDS_STATE_RUNNING || statusId == IDS_STATE_TROUBLE) {
+        // "trouble" is a running service: it is stored as running and the button stops it.
+        m_running = 1;
+        m_statusId = IDS_STATE_RUNNING;
+        label = IDS_BUTTON_STOP;
+    }
+    if (label != 0) {
+        SetWindowTextW(m_startStopButton, corvane::ui::LoadText(label).c_str());
+        SetDlgItemTextW(Handle(), IDC_STATUS, text.c_str());
+        EnableWindow(m_startStopButton, TRUE);
+    }
+    PushToControls();
+}
+
+void CBrantelDlg::CancelReportTimeout() {
+    KillTimer(Handle(), kReportTimer);
+}
+
+void CBrantelDlg::OnTimer(UINT_PTR timerId) {
+    if (timerId == kReportTimer) {
+        // No report came in time: the service counts as stopped.
+        UpdateServiceStatus(IDS_STATE_STOPPED);
+        KillTimer(Handle(), kReportTimer);
+    } else if (timerId == kPollTimer) {
+        // While a press is under way (searching) the poll leaves the display alone.
+        UniqueKernelHandle stopEvent = OpenStopEvent();
+        if (stopEvent) {
+            if (m_statusId == IDS_STATE_STOPPED) {
+                UpdateServiceStatus(IDS_STATE_RUNNING);
+            }
+        } else if (m_statusId == IDS_STATE_RUNNING) {
+            if (CommonShareMemory* block = m_shareMem.View()) {
+                block->serviceState = 0;
+            }
+            UpdateServiceStatus(IDS_STATE_STOPPED);
+        }
+    }
+    ModalDialog::OnTimer(timerId);
+}
+
+void CBrantelDlg::OnButtonStartStop() {
+    if (m_running == 1) {
+        if (!SendStatusChange(m_shareMem.View(), kStatusChangeStop)) {
+            ShowErrorBox(GetLastError());
+        } else {
+            m_running = 0;
+            m_statusId = IDS_STATE_SEARCHING;
+            EnableWindow(m_startStopButton, FALSE);
+            WaitForServiceToStop();
+        }
+    } else {
+        SERVICE_STATUS status = {};
+        const DWORD checked = m_tasks.CheckServiceStatus(status);
+        bool starting = false;
+        if (checked != 0) {
+            ShowErrorBox(checked);
+        } else if (status.dwCurrentState == SERVICE_RUNNING) {
+            // Already running: only tell the service that Start was pressed.
+            Sleep(kAlreadyRunningPauseMs);
+            if (!SendStatusChange(m_shareMem.View(), kStatusChangeStartPressed)) {
+                ShowErrorBox(GetLastError());
+            } else {
+                starting = true;
+            }
+        } else {
+            const DWORD repaired = m_tasks.TryRepairCorvaneMgr();
+            const DWORD repairError = GetLastError();
+            // 1 with ERROR_INSUFFICIENT_BUFFER is the quiet case: the start type was already
+            // automatic.
+            if (!(repaired == 1 && repairError == ERROR_INSUFFICIENT_BUFFER)) {
+                corvanelib::g_commonLog.WriteLogA(5, kSourceFile, L"CBrantelDlg::OnButtonStartStop",
+                                                  __LINE__, "TryRepairCorvaneMgr()=%u,errno=%u",
+                                                  static_cast<unsigned>(repaired),
+                                                  static_cast<unsigned>(repairError));
+            }
+            const DWORD started = m_tasks.StartCorvaneMgr(kStartTimeoutMs);
+            if (started != 0) {
+                ShowErrorBox(started);
+            } else {
+                starting = true;
+            }
+        }
+        if (starting) {
+            m_running = 1;
+            m_statusId = IDS_STATE_SEARCHING;
+            EnableWindow(m_startStopButton, FALSE);
+        }
+    }
+    // After every press the next state comes from a status report or, failing that, from
+    // the report time-out.
+    UpdateServiceStatus(IDS_STATE_SEARCHING);
+    SetTimer(Handle(), kReportTimer, kReportTimeoutAfterPressMs, nullptr);
+}
+
+void CBrantelDlg::WaitForServiceToStop() {
+    // No time limit: the service decides when it has gone. The dialog keeps answering at one
+    // message per step; handlers run as usual, timers and socket reports included.
+    bool quitRequested = false;
+    WPARAM quitCode = 0;
+    for (;;) {
+        UniqueKernelHandle stopEvent = OpenStopEvent();
+        if (!stopEvent) {
+            break;
+        }
+        MSG msg;
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // Not dispatched: the dialog's own loop must see it, so it is posted again once
+                // the wait is over.
+                quitRequested = true;
+                quitCode = msg.wParam;
+            } else {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        stopEvent.reset();
+        Sleep(kStopWaitStepMs);
+    }
+    if (quitRequested) {
+        PostQuitMessage(static_cast<int>(quitCode));
+    }
+}
+
+void CBrantelDlg::OnButtonTrayIcon() {
+    CommonShareMemory* block = m_shareMem.View();
+    if (block == nullptr) {
+        return;
+    }
+    UniqueKernelHandle notify(OpenEventA(EVENT_MODIFY_STATE, FALSE, kNotifyEventNameA));
+    if (notify) {
+        block->notifyCommand = kNotifyShowTrayIcon;
+        if (SetEvent(notify.get())) {
+            return;
+        }
+    }
+    corvane::ui::ShowMessageBox(Handle(), kTrayIconFailedText, kTrayIconFailedCaption,
+                                MB_ICONERROR | MB_OK);
+}
+
+void CBrantelDlg::AppendLog(const char* text) {
+    if (m_logText.size() >= kLogTextLimit) {
+        m_logText.clear();
+    }
+    m_logText += text;
+    m_logText += "\r\n";
+    PushToControls();
+}
+
+void CBrantelDlg::OnLogEditChange() {
+    // Whatever the user typed becomes the log text.
+    TakeFromControls();
+}

@@ -1,0 +1,23 @@
+#include "ServiceTasks.h"
+
+#include "corvanelib/service/CorvaneTasks.h"
+
+namespace {
+
+class CorvaneTasksForwarder final : public IServiceTasks {
+public:
+    DWORD CheckServiceStatus(SERVICE_STATUS& status) override {
+        return corvanelib::CorvaneTasks::CheckServiceStatus(status);
+    }
+    DWORD TryRepairCorvaneMgr() override { return corvanelib::CorvaneTasks::TryRepairCorvaneMgr(); }
+    DWORD StartCorvaneMgr(DWORD timeoutMs) override {
+        return corvanelib::CorvaneTasks::StartCorvaneMgr(timeoutMs);
+    }
+};
+
+} // namespace
+
+IServiceTasks& CorvaneServiceTasks() {
+    static CorvaneTasksForwarder tasks;
+    return tasks;
+}
