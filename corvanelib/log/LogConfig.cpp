@@ -1,8 +1,13 @@
 #include "corvanelib/log/LogConfig.h"
 
 #include "corvanelib/log/CorvaneLog.h"
+#include "corvanelib/log/dictionary/ConfigDictionary.h"
 
+#include <shlobj.h>
+
+#include <cstring>
 #include <cwchar>
+#include <string>
 
 namespace corvanelib {
 
@@ -20,6 +25,58 @@ bool SameTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
            a.wSecond == b.wSecond && a.wMilliseconds == b.wMilliseconds;
 }
 
+// Longest default log directory, terminator included.
+const size_t kDirectoryChars = MAX_PATH;
+const wchar_t kDefaultSubdirectory[] = L"\\config\\cvnlog\\";
+
+// The system directory followed by "\config\cvnlog\", cut to kDirectoryChars - 1 characters.
+// Both levels are created when missing: on a fresh machine the "config" level may not exist.
+std::wstring DefaultDirectory() {
+    wchar_t buffer[kDirectoryChars] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_SYSTEM, TRUE)) {
+        buffer[0] = L'\0';
+    }
+    std::wstring directory(buffer);
+    directory += kDefaultSubdirectory;
+    if (directory.size() > kDirectoryChars - 1) {
+        directory.resize(kDirectoryChars - 1);
+    }
+    const size_t last = directory.find_last_of(L'\\', directory.size() - 2);
+    if (last != std::wstring::npos) {
+        CreateDirectoryW(directory.substr(0, last).c_str(), nullptr);
+    }
+    CreateDirectoryW(directory.c_str(), nullptr);
+    return directory;
+}
+
+// The whole text converted between the ANSI code page and UTF-16; empty when it cannot be.
+std::string ToAnsi(const std::wstring& text) {
+    if (text.empty()) {
+        return std::string();
+    }
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &converted[0],
+                            bytes, nullptr, nullptr);
+    }
+    return converted;
+}
+
+std::wstring FromAnsi(const char* text) {
+    const int length = static_cast<int>(std::strlen(text));
+    if (length == 0) {
+        return std::wstring();
+    }
+    const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    std::wstring converted(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
+    if (chars > 0) {
+        MultiByteToWideChar(CP_ACP, 0, text, length, &converted[0], chars);
+    }
+    return converted;
+}
+
 } // namespace
 
 LogConfig::LogConfig() : WinThread(L"WinThread") {}
@@ -31,6 +88,45 @@ LogConfig::~LogConfig() {
 void LogConfig::StopWatcher() {
     RequestStop();
     Stop(1000, nullptr);
+}
+
+int LogConfig::Init(int threshold, int outputKind, const wchar_t* name, const wchar_t* section,
+                    const wchar_t* directory) {
+    if (name == nullptr || section == nullptr) {
+        return 2;
+    }
+    std::wstring storedDirectory =
+        directory != nullptr ? std::wstring(directory) + L"\\" : DefaultDirectory();
+    {
+        corvanelib::Lock guard(m_mutex);
+        m_name = name;
+        m_section = section;
+        m_directory.swap(storedDirectory);
+    }
+    SetLevels(threshold, outputKind);
+    return 0;
+}
+
+int LogConfig::GetSetting(const wchar_t* key, std::wstring& value) {
+    if (key == nullptr) {
+        return -1;
+    }
+    corvanelib::Lock guard(m_mutex);
+    const auto found = m_settings.find(key);
+    if (found == m_settings.end()) {
+        return -1;
+    }
+    value = found->second;
+    return 0;
+}
+
+std::wstring LogConfig::GetLogPath() {
+    corvanelib::Lock guard(m_mutex);
+    return m_directory + m_name;
+}
+
+bool LogConfig::StartWatcher() {
+    return Start();
 }
 
 int LogConfig::RegisterProviderName(const wchar_t* name) {
@@ -93,9 +189,20 @@ CommonConfig::~CommonConfig() {
     StopWatcher();
 }
 
+// The keys of the configured section become the settings, lower case whatever the file writes,
+// with their values as written. A file that cannot be read, or lacks the section, leaves the
+// settings empty.
 void CommonConfig::Reload() {
-    // The settings are read through the configuration dictionary; until a file has been read
-    // they stay empty.
+    ConfigDictionary dictionary;
+    LoadIfChanged(dictionary, ToAnsi(kLogConfigFile).c_str());
+    const std::string section = ToAnsi(m_section);
+    std::map<std::wstring, std::wstring> settings;
+    for (const std::string& key : ListKeys(dictionary, section.c_str())) {
+        const char* value =
+            GetString(dictionary, section.c_str(), key.c_str(), nullptr, 0, nullptr);
+        settings.emplace(FromAnsi(key.c_str()), FromAnsi(value));
+    }
+    m_settings.swap(settings);
 }
 
 } // namespace corvanelib

@@ -44,6 +44,38 @@ public:
     // Number of the provider that receives records; -1 until initialised.
     int OutputKind() const { return m_outputKind; }
 
+    // Puts threshold and output kind in force and stores the log file's name, the configuration
+    // section whose keys become the settings, and the log directory: `directory` followed by one
+    // backslash, or by default the system directory followed by "\config\cvnlog\" (created
+    // when missing; a directory that cannot be made is stored all the same, and the file
+    // providers then find no file). Returns 2, changing nothing, when name or section is null.
+    // Meant to run before records flow (InitLog does it); the strings are stored under the
+    // configuration's mutex so that a running watcher never reads a half-written section.
+    virtual int Init(int threshold, int outputKind, const wchar_t* name, const wchar_t* section,
+                     const wchar_t* directory);
+
+    // 0 and the value of setting `key` (compared exactly; the keys are lower case) in `value`;
+    // -1 when there is no such setting. Takes the configuration's mutex, so a lookup waits for
+    // a rebuild by the watcher instead of reading a map that is being refilled. The log calls
+    // this under its own lock; the watcher never logs while it holds the mutex, so the two locks
+    // are always taken in that order.
+    int GetSetting(const wchar_t* key, std::wstring& value);
+
+    // The log file: directory followed by name.
+    std::wstring GetLogPath();
+
+    // Starts the watcher, which follows kLogConfigFile and rebuilds the settings whenever its
+    // write time changes. Initialising the log does not start it: the owner of the
+    // configuration does, when it wants the settings to follow the file (the console never
+    // does). A watcher that has been stopped stays stopped: its stop request is never cleared.
+    // Returns whether the thread runs.
+    bool StartWatcher();
+
+    // Stops the watcher (1000 ms, then terminated). Every destructor in the hierarchy calls this
+    // first, so the watcher never runs on a half-destroyed object. An owner that started the
+    // watcher may stop it earlier, for instance before the log object goes away.
+    void StopWatcher();
+
     // Number for a provider name: "file" 1, "critfile" 2, "vsdebug" 3, "wnd" 4, any other name
     // the next free number above 4. -1 when the name is null, empty or already registered.
     // Not locked: providers are registered before records flow.
@@ -61,10 +93,6 @@ protected:
 
     // Puts threshold and output kind in force. Not locked: runs before records flow.
     void SetLevels(int threshold, int outputKind);
-
-    // Stops the watcher (1000 ms, then terminated). Every destructor in the hierarchy calls this
-    // first, so the watcher never runs on a half-destroyed object.
-    void StopWatcher();
 
     int m_threshold = -1;
     int m_outputKind = -1;

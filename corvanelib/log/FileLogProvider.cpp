@@ -1,0 +1,114 @@
+#include "corvanelib/log/FileLogProvider.h"
+
+#include "corvanelib/log/LogConfig.h"
+
+#include <cwchar>
+
+namespace corvanelib {
+
+namespace {
+
+const char kLineEnd[] = "\r\n";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+} // namespace
+
+FileLogProvider::~FileLogProvider() {
+    Close();
+    m_configuration = nullptr;
+}
+
+int FileLogProvider::Init(LogConfig* configuration) {
+    if (configuration == nullptr) {
+        return -1;
+    }
+    return Open(configuration, configuration->GetLogPath());
+}
+
+int FileLogProvider::Open(LogConfig* configuration, const std::wstring& path) {
+    if (configuration == nullptr) {
+        return -1;
+    }
+    m_configuration = configuration;
+    m_path = path;
+    m_file.reset();
+
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &attributes)) {
+        m_counted = attributes.nFileSizeLow;
+        m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        return 0;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return 1;
+    }
+    m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    return 0;
+}
+
+int FileLogProvider::Write(const wchar_t* text, int length) {
+    if (m_configuration == nullptr) {
+        return -1;
+    }
+    if (length > 0) {
+        const unsigned long long counted = m_counted + 2ull * static_cast<unsigned>(length);
+        m_counted = counted > MAXDWORD ? MAXDWORD : static_cast<DWORD>(counted);
+    }
+    if (m_counted > kRestartBytes) {
+        m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        m_counted = 0;
+    }
+    return WriteLine(text != nullptr ? text : L"") ? 0 : -1;
+}
+
+bool FileLogProvider::WriteLine(const wchar_t* text) {
+    if (!m_file) {
+        return false;
+    }
+    const size_t chars = wcslen(text);
+    int bytes = 0;
+    if (chars != 0) {
+        // At most two bytes per character in this code page.
+        if (m_encoded.size() < chars * 2 + sizeof(kLineEnd)) {
+            m_encoded.resize(chars * 2 + sizeof(kLineEnd));
+        }
+        bytes = WideCharToMultiByte(kCodePage, 0, text, static_cast<int>(chars), m_encoded.data(),
+                                    static_cast<int>(m_encoded.size()), nullptr, nullptr);
+        if (bytes <= 0) {
+            return false;
+        }
+    } else if (m_encoded.size() < sizeof(kLineEnd)) {
+        m_encoded.resize(sizeof(kLineEnd));
+    }
+    m_encoded[bytes] = kLineEnd[0];
+    m_encoded[bytes + 1] = kLineEnd[1];
+    const DWORD total = static_cast<DWORD>(bytes) + 2;
+
+    LARGE_INTEGER end = {};
+    DWORD written = 0;
+    return SetFilePointerEx(m_file.get(), end, nullptr, FILE_END) &&
+           WriteFile(m_file.get(), m_encoded.data(), total, &written, nullptr) && written == total;
+}
+
+int FileLogProvider::LockedWrite(const wchar_t* text, int length, int /*reserved*/) {
+    corvanelib::Lock guard(m_mutex);
+    return Write(text, length);
+}
+
+void FileLogProvider::Close() {
+    m_file.reset();
+}
+
+CritFileLogProvider::~CritFileLogProvider() = default;
+
+int CritFileLogProvider::Init(LogConfig* configuration) {
+    if (configuration == nullptr) {
+        return -1;
+    }
+    return Open(configuration, configuration->GetLogPath() + L".crit");
+}
+
+} // namespace corvanelib
