@@ -1,0 +1,168 @@
+// Helpers for the tests of the log configuration and outputs: a private test directory, the
+// configuration file "c:\config.ini" with chosen write times, and a configuration whose checks
+// and rereads can be driven and counted.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "corvanelib/log/CorvaneLog.h"
+
+namespace corvane_test {
+
+// A fresh directory under the temporary folder, removed with its files afterwards.
+class TestDirectory {
+public:
+    explicit TestDirectory(const std::wstring& name) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        m_path =
+            std::wstring(temp) + L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId());
+        Remove();
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    ~TestDirectory() { Remove(); }
+    TestDirectory(const TestDirectory&) = delete;
+    TestDirectory& operator=(const TestDirectory&) = delete;
+
+    // Without a trailing backslash.
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    void Remove() {
+        WIN32_FIND_DATAW found;
+        const std::wstring pattern = m_path + L"\\*";
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((m_path + L"\\" + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(m_path.c_str());
+    }
+
+    std::wstring m_path;
+};
+
+inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+// The whole file, or "<missing>" when it cannot be opened.
+inline std::string ReadBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<missing>";
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+        bytes.append(buffer, read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// "c:\config.ini", with write times chosen by the test: every Write or Touch sets a time that no
+// earlier call used, so a change is seen whatever the file system's time resolution.
+class ConfigFile {
+public:
+    static constexpr const wchar_t* kPath = L"c:\\config.ini";
+
+    ConfigFile() { DeleteFileW(kPath); }
+    ~ConfigFile() { DeleteFileW(kPath); }
+    ConfigFile(const ConfigFile&) = delete;
+    ConfigFile& operator=(const ConfigFile&) = delete;
+
+    bool Write(const std::string& content) { return WriteBytes(kPath, content) && Touch(); }
+    // New content, old write time.
+    bool WriteKeepingTime(const std::string& content) {
+        FILETIME before = {};
+        return ReadTime(before) && WriteBytes(kPath, content) && SetTime(before);
+    }
+    bool Touch() {
+        FILETIME time = {};
+        ULARGE_INTEGER value;
+        value.QuadPart = 132000000000000000ull + 10000000ull * static_cast<unsigned>(++m_stamps);
+        time.dwLowDateTime = value.LowPart;
+        time.dwHighDateTime = value.HighPart;
+        return SetTime(time);
+    }
+    void Delete() { DeleteFileW(kPath); }
+
+private:
+    static bool ReadTime(FILETIME& time) {
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        if (!GetFileAttributesExW(kPath, GetFileExInfoStandard, &attributes)) {
+            return false;
+        }
+        time = attributes.ftLastWriteTime;
+        return true;
+    }
+    static bool SetTime(const FILETIME& time) {
+        HANDLE file = CreateFileW(kPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        const BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+        return ok != FALSE;
+    }
+
+    int m_stamps = 0;
+};
+
+// A process configuration whose checks can be run by the test and whose checks and rereads are
+// counted, also when the watcher runs them.
+class CountingConfig : public corvanelib::CommonConfig {
+public:
+    // The watcher must be gone before the counters and the overrides are.
+    ~CountingConfig() override { StopWatcher(); }
+
+    void Check() { CheckConfigChanged(); }
+    int Checks() const { return m_checks.load(); }
+    int Reloads() const { return m_reloads.load(); }
+    // Number of the check that made the last reread (checks count from 1).
+    int LastReloadingCheck() const { return m_lastReloadingCheck.load(); }
+
+    // The setting's value, or "<none>".
+    std::wstring Setting(const wchar_t* key) {
+        std::wstring value;
+        return GetSetting(key, value) == 0 ? value : L"<none>";
+    }
+
+protected:
+    void CheckConfigChanged() override {
+        corvanelib::CommonConfig::CheckConfigChanged();
+        ++m_checks;
+    }
+    void Reload() override {
+        corvanelib::CommonConfig::Reload();
+        ++m_reloads;
+        m_lastReloadingCheck = m_checks.load() + 1;
+    }
+
+private:
+    std::atomic<int> m_checks{0};
+    std::atomic<int> m_reloads{0};
+    std::atomic<int> m_lastReloadingCheck{0};
+};
+
+} // namespace corvane_test

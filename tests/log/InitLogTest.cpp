@@ -1,0 +1,179 @@
+// InitLog end to end: the process-wide log switched on once for this process, with its files in
+// a private directory, records written through g_commonLog and read back from the files and from
+// a receiving window.
+#include "BackendTestSupport.h"
+#include "WaitFor.h"
+
+#include "corvanelib/log/InitLog.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+using corvane_test::ConfigFile;
+using corvane_test::ReadBytes;
+using corvane_test::TestDirectory;
+using corvanelib::g_commonConfig;
+using corvanelib::g_commonLog;
+
+namespace {
+
+// "The given device cannot be opened; the log is written to the file." in code page 936.
+const char kFallbackNoticeBytes[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD6\xB8\xB6\xA8\xB5\xC4"
+                                    "\xC9\xE8\xB1\xB8\xA3\xAC\xC8\xD5\xD6\xBE\xD0\xB4\xC8\xEB"
+                                    "\xCE\xC4\xBC\xFE\xD6\xD0";
+
+class InitLogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_directory = new TestDirectory(L"initlog");
+        // An earlier run's file: the log appends to it.
+        ASSERT_TRUE(corvane_test::WriteBytes(LogPath(), "earlier line\r\n"));
+        corvanelib::InitLog(5, 1, L"app.log", L"log", s_directory->Path().c_str());
+    }
+    static void TearDownTestSuite() {
+        g_commonConfig.StopWatcher();
+        // The log keeps its files open until the process ends; the directory goes with it.
+        g_commonLog.SetMuted(1);
+    }
+
+    static std::wstring LogPath() { return s_directory->File(L"app.log"); }
+    static std::wstring CritPath() { return s_directory->File(L"app.log.crit"); }
+
+    // What a file gained since `mark` (its earlier content).
+    static std::string Since(const std::wstring& path, const std::string& mark) {
+        const std::string now = ReadBytes(path);
+        return now.compare(0, mark.size(), mark) == 0 ? now.substr(mark.size()) : "<rewritten>";
+    }
+
+    static std::string HeaderPattern(const char* letter, const char* file, int line,
+                                     const char* function) {
+        return std::string("\\d{4}-\\d{2}:\\d{2}:\\d{2}\\t\\[") + letter + "\\] " + file + ":" +
+               std::to_string(line) + "\\(" + function + "\\)\\{log_initlog_test\\.exe-" +
+               std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetCurrentThreadId()) +
+               "\\}:\\t";
+    }
+
+    static TestDirectory* s_directory;
+};
+
+TestDirectory* InitLogTest::s_directory = nullptr;
+
+TEST_F(InitLogTest, RecordsReachTheLogFileWithTheirHeaderAfterTheEarlierContent) {
+    const std::string mark = ReadBytes(LogPath());
+    ASSERT_EQ(mark.rfind("earlier line\r\n", 0), 0u);
+    EXPECT_EQ(g_commonLog.WriteLog(3, L".\\src\\Worker", L"corvanelib::WinThread::Start", 105,
+                                   L"New Thread Created, Thread ID is %u", 3364u),
+              0);
+    EXPECT_EQ(g_commonLog.WriteLogA(2, L".\\StrUtil.cpp", L"corvanelib::Util::SetRegDWORD", 7,
+                                    "value %s set to %u", "Start", 2u),
+              0);
+    const std::string added = Since(LogPath(), mark);
+    const std::regex expected(
+        HeaderPattern("I", "Worker", 105, "corvanelib::WinThread::Start") +
+        "New Thread Created, Thread ID is 3364\\r\\n" +
+        HeaderPattern("E", "StrUtil\\.cpp", 7, "corvanelib::Util::SetRegDWORD") +
+        "value Start set to 2\\r\\n");
+    EXPECT_TRUE(std::regex_match(added, expected)) << added;
+}
+
+TEST_F(InitLogTest, LevelsZeroAndOneAreCopiedToTheCritFile) {
+    const std::string logMark = ReadBytes(LogPath());
+    const std::string critMark = ReadBytes(CritPath());
+    g_commonLog.WriteLog(0, L"T", L"F", 1, L"level zero");
+    g_commonLog.WriteLog(1, L"T", L"F", 2, L"level one");
+    g_commonLog.WriteLog(2, L"T", L"F", 3, L"level two");
+    g_commonLog.WriteLog(6, L"T", L"F", 4, L"beyond the table");
+
+    const std::string crit = Since(CritPath(), critMark);
+    EXPECT_TRUE(
+        std::regex_match(crit, std::regex(HeaderPattern("N", "T", 1, "F") + "level zero\\r\\n" +
+                                          HeaderPattern("C", "T", 2, "F") + "level one\\r\\n")))
+        << crit;
+    const std::string log = Since(LogPath(), logMark);
+    EXPECT_NE(log.find("level zero\r\n"), std::string::npos);
+    EXPECT_NE(log.find("level one\r\n"), std::string::npos);
+    EXPECT_NE(log.find("level two\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("beyond the table"), std::string::npos);
+}
+
+TEST_F(InitLogTest, ChineseTextIsWrittenInCodePage936) {
+    const std::string mark = ReadBytes(LogPath());
+    g_commonLog.WriteLog(3, L"T", L"F", 1, L"%s", L"中文");
+    const std::string added = Since(LogPath(), mark);
+    ASSERT_GE(added.size(), 6u);
+    EXPECT_EQ(added.substr(added.size() - 6), "\xD6\xD0\xCE\xC4\r\n");
+}
+
+namespace {
+
+// A window of this thread that keeps the bytes of every WM_COPYDATA it receives.
+std::vector<std::string> g_received;
+
+LRESULT CALLBACK ReceiverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        g_received.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateReceiver(const std::wstring& title) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &ReceiverProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"CvnInitLogReceiver";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0, 10, 10,
+                           nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
+} // namespace
+
+TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
+    const std::wstring title = L"Cvn InitLog Receiver " + std::to_wstring(GetCurrentProcessId());
+    ConfigFile file;
+    ASSERT_TRUE(file.Write("[log]\nWND = " + std::string(title.begin(), title.end()) + "\n"));
+    // The owner starts the watcher; its first check reads the file at once.
+    ASSERT_TRUE(g_commonConfig.StartWatcher());
+    std::wstring value;
+    ASSERT_TRUE(corvane_test::WaitFor(
+        [&] { return g_commonConfig.GetSetting(L"wnd", value) == 0 && value == title; }));
+
+    ASSERT_EQ(g_commonConfig.Init(5, 4, L"app.log", L"log", s_directory->Path().c_str()), 0);
+    HWND window = CreateReceiver(title);
+    ASSERT_NE(window, nullptr);
+    const std::string mark = ReadBytes(LogPath());
+
+    // WriteLogLine overwrites the trailing CR LF with NULs; they are still sent.
+    g_received.clear();
+    EXPECT_EQ(g_commonLog.WriteLogLine(3, L"T", L"F", 9, L"to the window\r\n"), 0);
+    ASSERT_EQ(g_received.size(), 1u);
+    const std::string& bytes = g_received[0];
+    ASSERT_EQ(bytes.size() % 2, 0u);
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), std::wstring(2, L'\0'));
+    const std::wstring record = text.substr(0, text.size() - 2);
+    EXPECT_EQ(record.substr(record.size() - 13), L"to the window");
+    EXPECT_EQ(record.find(L"[I] T:9(F){log_initlog_test.exe-"), 14u);
+    EXPECT_EQ(Since(LogPath(), mark), "");
+
+    // Window gone: the notice and then the record go to the file.
+    DestroyWindow(window);
+    EXPECT_EQ(g_commonLog.WriteLog(3, L"T", L"F", 10, L"no window"), 0);
+    const std::string added = Since(LogPath(), mark);
+    EXPECT_TRUE(
+        std::regex_match(added, std::regex(std::string(kFallbackNoticeBytes) + "\\r\\n" +
+                                           HeaderPattern("I", "T", 10, "F") + "no window\\r\\n")))
+        << added;
+    EXPECT_EQ(g_received.size(), 1u);
+
+    ASSERT_EQ(g_commonConfig.Init(5, 1, L"app.log", L"log", s_directory->Path().c_str()), 0);
+}
+
+} // namespace
