@@ -89,20 +89,31 @@ bool ReadWholeFile(const char* path, std::string& out) {
     if (file == nullptr) {
         return false;
     }
+    // Read straight into the string: at the size the file reports (only a hint: a directory
+    // or a device reports nonsense), then on in chunks until the end.
     std::string data;
-    // The size is only a hint (a directory or a device reports nonsense).
+    std::size_t size = 0;
     if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0 && static_cast<unsigned long>(size) < (1ul << 30)) {
-            data.reserve(static_cast<std::size_t>(size));
+        const long reported = std::ftell(file);
+        if (reported > 0 && static_cast<unsigned long>(reported) < (1ul << 30)) {
+            data.resize(static_cast<std::size_t>(reported));
         }
         std::rewind(file);
     }
-    char buffer[kChunk];
     for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-        data.append(buffer, n);
-        if (n < sizeof buffer) {
+        if (size == data.size()) {
+            // Full: grow only if the file goes on (it usually ends here).
+            char probe;
+            if (std::fread(&probe, 1, 1, file) != 1) {
+                break;
+            }
+            data.resize(size + kChunk);
+            data[size++] = probe;
+        }
+        const std::size_t room = data.size() - size;
+        const std::size_t n = std::fread(&data[size], 1, room, file);
+        size += n;
+        if (n < room) {
             break;
         }
     }
@@ -111,6 +122,7 @@ bool ReadWholeFile(const char* path, std::string& out) {
     if (failed) {
         return false;
     }
+    data.resize(size);
     out.swap(data);
     return true;
 }

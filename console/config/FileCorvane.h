@@ -42,8 +42,9 @@ public:
     int LoadUserConfig(const char* path);
 
     // Writes the options into `path` (null as for loading), keeping every other key of an
-    // existing file, then starts the helper program. 0 on success; -1 when there is no path or
-    // the file could not be written, and then nothing is started.
+    // existing file, then starts the helper program. 0 on success; -1 when there is no path,
+    // when the user name or password holds a line break (the file is then left as it was), or
+    // when the file could not be written; then nothing is started.
     int SaveUserConfig(const char* path);
 
     // Copy at most 287 bytes into the buffer, never splitting a double-byte character.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -92,8 +93,14 @@ CIniFile::~CIniFile() = default;
 
 void CIniFile::Reset() {
     m_keys.clear();
+    m_texts.clear();
     m_keys.emplace_back();
     m_keys.back().name = kNoteKeyName;
+}
+
+std::string_view CIniFile::Keep(std::string text) {
+    m_texts.push_back(std::make_unique<std::string>(std::move(text)));
+    return *m_texts.back();
 }
 
 void CIniFile::SetPath(const char* path) {
@@ -113,7 +120,7 @@ bool CIniFile::ReadFile() {
         if (!inifile::ReadWholeFile(m_path, data)) {
             return false;
         }
-        Parse(data.data(), data.size());
+        Parse(std::move(data));
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -121,12 +128,21 @@ bool CIniFile::ReadFile() {
 }
 
 void CIniFile::Parse(const char* data, std::size_t size) {
+    Parse(std::string(data, size));
+}
+
+void CIniFile::Parse(std::string contents) {
+    // The lines point into the file's bytes, kept whole.
+    std::vector<std::unique_ptr<std::string>> texts;
+    texts.push_back(std::make_unique<std::string>(std::move(contents)));
+    const char* const data = texts.back()->data();
+    const char* const end = data + texts.back()->size();
+
     std::vector<s_key> keys;
     keys.emplace_back();
     keys.back().name = kNoteKeyName;
     s_key* pending = &keys.back();
 
-    const char* const end = data + size;
     for (const char* line = data; line < end;) {
         const char* newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
         const char* next = newline != nullptr ? newline + 1 : end;
@@ -142,13 +158,13 @@ void CIniFile::Parse(const char* data, std::size_t size) {
         if (const std::size_t close = HeaderEnd(line, length)) {
             keys.emplace_back();
             pending = &keys.back();
-            pending->name.assign(line + 1, close - 1);
+            pending->name = std::string_view(line + 1, close - 1);
         } else {
             const void* equals = std::memchr(line, '=', length);
             pending->idents.emplace_back();
             s_ident& ident = pending->idents.back();
             if (equals == nullptr || equals == line) {
-                ident.name.assign(line, length);
+                ident.name = std::string_view(line, length);
                 ident.comment = 1;
             } else {
                 const char* nameBegin = line;
@@ -157,13 +173,14 @@ void CIniFile::Parse(const char* data, std::size_t size) {
                 const char* valueEnd = lineEnd;
                 Trim(nameBegin, nameEnd);
                 Trim(valueBegin, valueEnd);
-                ident.name.assign(nameBegin, nameEnd);
-                ident.value.assign(valueBegin, valueEnd);
+                ident.name = std::string_view(nameBegin, nameEnd - nameBegin);
+                ident.value = std::string_view(valueBegin, valueEnd - valueBegin);
             }
         }
         line = next;
     }
     m_keys.swap(keys);
+    m_texts.swap(texts);
 }
 
 bool CIniFile::WriteFile(const char* path) const {
@@ -271,7 +288,7 @@ const CIniFile::s_ident* CIniFile::Find(const char* keyname, const char* valuena
 
 std::string CIniFile::GetValue(const char* keyname, const char* valuename) const {
     const s_ident* ident = Find(keyname, valuename);
-    return ident != nullptr ? ident->value : std::string();
+    return ident != nullptr ? std::string(ident->value) : std::string();
 }
 
 bool CIniFile::GetValue(const char* keyname, const char* valuename, std::string& out) const {
@@ -279,12 +296,11 @@ bool CIniFile::GetValue(const char* keyname, const char* valuename, std::string&
     if (ident == nullptr) {
         return false;
     }
-    const std::string& value = ident->value;
-    std::size_t start = 0;
-    while (start < value.size() && IsSpace(value[start])) {
-        ++start;
+    std::string_view value = ident->value;
+    while (!value.empty() && IsSpace(value.front())) {
+        value.remove_prefix(1);
     }
-    out.assign(value, start, std::string::npos);
+    out.assign(value.data(), value.size());
     return !out.empty();
 }
 
@@ -300,18 +316,18 @@ bool CIniFile::SetValue(const char* keyname, const char* valuename, const char* 
     const int k = FindKey(keyname);
     const int v = FindPair(k, valuename);
     if (v >= 0) {
-        m_keys[k].idents[v].value = value;
+        m_keys[k].idents[v].value = Keep(value);
         return true;
     }
     if (!create) {
         return false;
     }
     s_ident ident;
-    ident.name = valuename;
-    ident.value = value;
+    ident.name = Keep(valuename);
+    ident.value = Keep(value);
     if (k < 0) {
         s_key key;
-        key.name = keyname;
+        key.name = Keep(keyname);
         key.idents.push_back(std::move(ident));
         m_keys.push_back(std::move(key));
     } else {
@@ -416,7 +432,7 @@ std::string CIniFile::GetKeyName(int n) const {
     if (n < 0 || static_cast<std::size_t>(n) + 1 >= m_keys.size()) {
         return std::string();
     }
-    return m_keys[n + 1].name;
+    return std::string(m_keys[n + 1].name);
 }
 
 std::string CIniFile::GetValueName(int keyindex, int valueindex) const {
@@ -424,7 +440,7 @@ std::string CIniFile::GetValueName(int keyindex, int valueindex) const {
         static_cast<std::size_t>(valueindex) >= m_keys[keyindex].idents.size()) {
         return std::string();
     }
-    return m_keys[keyindex].idents[valueindex].name;
+    return std::string(m_keys[keyindex].idents[valueindex].name);
 }
 
 std::string CIniFile::GetValueAt(int keyindex, int valueindex) const {
@@ -432,7 +448,7 @@ std::string CIniFile::GetValueAt(int keyindex, int valueindex) const {
         static_cast<std::size_t>(valueindex) >= m_keys[keyindex].idents.size()) {
         return std::string();
     }
-    return m_keys[keyindex].idents[valueindex].value;
+    return std::string(m_keys[keyindex].idents[valueindex].value);
 }
 
 int CIniFile::GetNumValues(const char* keyname) const {

@@ -12,27 +12,33 @@
 // of them is written back as it was read, so nothing above the first header is ever lost and
 // a file keeps the stamp of its first writing.
 //
-// A CIniFile is used by one thread at a time and keeps no file open between operations.
+// A CIniFile is used by one thread at a time and keeps no file open between operations. It
+// lives as long as one load or one save: the texts it holds point into the file's bytes read
+// at once, and every text set since is kept until the object goes (a replaced value's old
+// text included), which spares one allocation per line.
 #pragma once
 
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CIniFile {
 public:
     // One line of a key: a pair (name and value trimmed of white space at both ends, the
     // value may itself contain "="), or a comment line (the whole line as name, empty value).
+    // The texts belong to the CIniFile that holds the line.
     struct s_ident {
-        std::string name;
-        std::string value;
+        std::string_view name;
+        std::string_view value;
         unsigned char comment = 0;
     };
 
     // One key: the section name exactly as it stood between the brackets, and its lines.
     struct s_key {
-        std::string name;
+        std::string_view name;
         std::vector<s_ident> idents;
     };
 
@@ -44,8 +50,8 @@ public:
 
     CIniFile();
     virtual ~CIniFile();
-    CIniFile(const CIniFile&) = default;
-    CIniFile& operator=(const CIniFile&) = default;
+    CIniFile(CIniFile&&) = default;
+    CIniFile& operator=(CIniFile&&) = default;
 
     // Copies at most the first 255 characters of `path`.
     void SetPath(const char* path);
@@ -65,11 +71,12 @@ public:
 
     // Parses `size` bytes as a file's contents, replacing the held image.
     void Parse(const char* data, std::size_t size);
+    void Parse(std::string data);
 
     // Index of the first key from 1 on named `keyname`; -1 when none (always for the note).
     int FindKey(const char* keyname) const;
-    // Index within key `keyindex` of the first line named `valuename`; -1 when none or when
-    // `keyindex` is the note key or out of range.
+    // Index within key `keyindex` of the first line named `valuename` (a comment line by its
+    // whole text); -1 when none or when `keyindex` is the note key or out of range.
     int FindValue(int keyindex, const char* valuename) const;
 
     // The value, or the empty string when the key or the value is missing.
@@ -81,7 +88,8 @@ public:
     // Replaces the first matching value in place, or with `create` appends the pair after the
     // key's last line (appending the key first when it is missing). False when something is
     // missing and `create` is false, and for texts holding a line break, which could not be
-    // read back as the same value.
+    // read back as the same value. The value lookups (GetValue, SetValue and the typed ones)
+    // match pairs only, never a comment line.
     bool SetValue(const char* keyname, const char* valuename, const char* value,
                   bool create = true);
 
@@ -123,8 +131,11 @@ private:
     int FindPair(int keyindex, const char* valuename) const;
     const s_ident* Find(const char* keyname, const char* valuename) const;
     void Reset();
+    // Keeps `text` for the object's life and returns a view of it.
+    std::string_view Keep(std::string text);
 
     std::vector<s_key> m_keys;
+    std::vector<std::unique_ptr<std::string>> m_texts; // each allocated once, never moved
     char m_path[kMaxPath + 1];
     Clock m_clock;
 };
