@@ -96,7 +96,10 @@ bool CBrantelDlg::OnCommand(int id, int notifyCode, HWND control) {
         OnLogEditChange();
         return true;
     }
-    // [advanced options] handler goes here.
+    if (id == IDC_ADVANCED && notifyCode == BN_CLICKED) {
+        OnButtonAdvanced();
+        return true;
+    }
     return ModalDialog::OnCommand(id, notifyCode, control);
 }
 

@@ -61,6 +61,8 @@ private:
     void CollapseLogPane();
     void OnShowWindowRequest();
     void OnButtonLog() {}
+    // Edits the user's authentication options (BrantelDlgOptions.cpp).
+    void OnButtonAdvanced();
 
     // The live part of the dialog (service link, service state, Start/Stop, log view).
     void OpenServiceLink();

@@ -1,0 +1,78 @@
+// The Advanced options dialog: how the admission service finds its access gateway, whether it
+// authenticates the user by itself when it starts and with which user name and password, and
+// whether it forgets the gateway that answered last. The dialog takes and returns plain values;
+// RunAdvancedOptions moves them between the user configuration record and the dialog.
+#pragma once
+
+#include "ModalDialog.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class CFileCorvane;
+
+class CAuthOptiondlg : public corvane::ui::ModalDialog {
+public:
+    // The longest user name or password accepted, in bytes of system code page text: with its
+    // terminator it fits the record's buffer with room to spare, so nothing is ever cut.
+    static constexpr std::size_t kMaxCredentialBytes = 191;
+
+    CAuthOptiondlg();
+
+    // Host and network byte order of an IPv4 address. Network order keeps the first octet in
+    // the lowest-addressed byte; host order is the number the address control works with, the
+    // first octet in the most significant byte.
+    static std::uint32_t NetworkToHost(std::uint32_t address);
+    static std::uint32_t HostToNetwork(std::uint32_t address);
+
+    // ---- members, in the order the dialog's parts rely on ----
+    HICON m_icon; // icon 141, shared: the system frees it
+    HWND m_gatewayAddressControl = nullptr;
+    HWND m_passwordEdit = nullptr;
+    HWND m_userNameEdit = nullptr;
+    HWND m_autoAuthenCheck = nullptr;
+    HWND m_cancelButton = nullptr;
+    HWND m_okButton = nullptr;
+    HWND m_clearLastGatewayButton = nullptr;
+    std::string m_userName; // system code page text
+    std::string m_password;
+    int m_autoAuthen = 0;     // 1: the service authenticates the user when it starts
+    int m_gatewayChoice = -1; // 0: search the gateway automatically; 1: use m_gatewayAddress
+    // The caller sets it in network byte order; the dialog holds it in host byte order while it
+    // runs; after OK it is in network byte order again, 0 when no address was given.
+    std::uint32_t m_gatewayAddress = 0;
+    int m_clearLastGateway = 0; // 1 once the user asked to forget the last gateway
+
+protected:
+    void DoDataExchange(corvane::ui::DataExchange& exchange) override;
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int notifyCode, HWND control) override;
+    // Refuses a too long user name or password (the dialog stays open); otherwise takes the
+    // gateway address and ends the dialog with IDOK.
+    void OnOK() override;
+
+private:
+    void ApplyAutoAuthenRule();
+    void OnCheckAutoAuthen();
+    void OnRadioSearchGateway();
+    void OnRadioFixedGateway();
+    void OnButtonClearLastGateway();
+};
+
+// Runs the dialog modally for the caller; returns its result (IDOK, IDCANCEL, -1).
+using AuthOptionRunner = std::function<INT_PTR(CAuthOptiondlg&)>;
+// Tells the admission service that the options were saved; returns its result, which the flow
+// does not look at.
+using ServiceNotifier = std::function<int()>;
+
+// One use of the Advanced button: loads `record` from `path` (a missing file leaves the record
+// as it was), shows its options in a fresh dialog through `run` and, only when the dialog ends
+// with OK, copies them back, saves the record to `path` and calls `notify`. Returns the
+// dialog's result. Failures to load, save or notify are not reported: the dialog is closed by
+// then and the user has nothing to act on.
+INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path,
+                           const AuthOptionRunner& run, const ServiceNotifier& notify);

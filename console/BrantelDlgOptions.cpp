@@ -1,0 +1,16 @@
+// The Advanced button of the main dialog: the user's authentication options.
+#include "BrantelDlg.h"
+
+#include "AppPaths.h"
+#include "AuthOptionDlg.h"
+#include "FileCorvane.h"
+
+void CBrantelDlg::OnButtonAdvanced() {
+    // A fresh record for each press: the file is read again every time, so changes that the
+    // service or the user made meanwhile are shown.
+    CFileCorvane record(corvane::g_programDirectory);
+    RunAdvancedOptions(
+        record, corvane::g_dataDirectory + "userconfig.ini",
+        [this](CAuthOptiondlg& dialog) { return dialog.RunModal(Handle()); },
+        [this] { return m_shareMem.NotifyService(); });
+}
