@@ -80,9 +80,13 @@ CNTServiceControlManager::CNTServiceControlManager() : m_version() {
     m_version.dwOSVersionInfoSize = sizeof(m_version);
     // A failure leaves version 0, which makes Lock take a real lock: the safe side.
 #ifdef _MSC_VER
-#pragma warning(suppress : 4996)
+#pragma warning(push)
+#pragma warning(disable : 4996) // deprecated: the version is what the lock rule needs
 #endif
     GetVersionExW(&m_version);
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
 }
 
 CNTServiceControlManager::~CNTServiceControlManager() {
