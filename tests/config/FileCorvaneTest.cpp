@@ -1,17 +1,10 @@
 // The user configuration record on top of the INI engine, under Wine.
 #include "FileCorvane.h"
 
+#include "TempDir.h"
 #include "WaitFor.h"
 
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -44,35 +37,19 @@ std::uint32_t Address(unsigned a, unsigned b, unsigned c, unsigned d) {
     return address;
 }
 
-class FileCorvaneTest : public ::testing::Test {
+class FileCorvaneTest : public TempDirTest {
 protected:
     void SetUp() override {
-        static std::atomic<int> serial{0};
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("record-") + info->name() + "-" + std::to_string(serial++));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "userconfig.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
-    std::string Get() const {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        TempDirTest::SetUp();
+        path_ = PathOf("userconfig.ini");
     }
     // The file without its first line (the stamp, dated today).
     std::string Body() const {
-        const std::string all = Get();
+        const std::string all = Get(path_);
         EXPECT_EQ(all.rfind("// write by ", 0), 0u) << all;
         return all.substr(all.find("\r\n") + 2);
     }
 
-    fs::path dir_;
     std::string path_;
     RecordingLauncher launcher_;
 };
@@ -106,10 +83,10 @@ TEST_F(FileCorvaneTest, SavesTheLayoutFromScratchAndLoadsItBack) {
     EXPECT_STREQ(loaded.m_password, "s3cret pass");
 
     // A second save without a path uses the record's own, and changes only what changed.
-    const std::string stamp = Get().substr(0, Get().find("\r\n"));
+    const std::string stamp = Get(path_).substr(0, Get(path_).find("\r\n"));
     loaded.m_autoAuthen = 0;
     ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0);
-    EXPECT_EQ(Get().substr(0, stamp.size()), stamp);
+    EXPECT_EQ(Get(path_).substr(0, stamp.size()), stamp);
     EXPECT_NE(Body().find("enable = 0\r\n"), std::string::npos);
     EXPECT_EQ(launcher_.launches.size(), 2u);
 }
@@ -130,10 +107,10 @@ TEST_F(FileCorvaneTest, NoGatewaysAreWrittenAndReadAsZero) {
 }
 
 TEST_F(FileCorvaneTest, KeepsWhatItDoesNotOwn) {
-    Put("// write by Monday, January 05, 2026\r\n"
-        "[Service]\r\nport = 4433\r\n\r\n"
-        "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = old\r\n\r\n"
-        "[GatewayIp]\r\nipaddr = 255.255.255.255\r\n");
+    Put(path_, "// write by Monday, January 05, 2026\r\n"
+               "[Service]\r\nport = 4433\r\n\r\n"
+               "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = old\r\n\r\n"
+               "[GatewayIp]\r\nipaddr = 255.255.255.255\r\n");
     CFileCorvane record(kProgramDir, &launcher_);
     ASSERT_EQ(record.LoadUserConfig(path_.c_str()), 0);
     EXPECT_EQ(record.m_fixedGateway, 0u); // the all-ones address means none
@@ -141,12 +118,13 @@ TEST_F(FileCorvaneTest, KeepsWhatItDoesNotOwn) {
 
     record.SetUserName("new");
     ASSERT_EQ(record.SaveUserConfig(nullptr), 0);
-    EXPECT_EQ(Get(), "// write by Monday, January 05, 2026\r\n"
-                     "[Service]\r\nport = 4433\r\n\r\n"
-                     "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = new\r\n\r\n"
-                     "enable = 0\r\npassword = \r\n\r\n"
-                     "[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n\r\n"
-                     "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n");
+    EXPECT_EQ(Get(path_),
+              "// write by Monday, January 05, 2026\r\n"
+              "[Service]\r\nport = 4433\r\n\r\n"
+              "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = new\r\n\r\n"
+              "enable = 0\r\npassword = \r\n\r\n"
+              "[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n\r\n"
+              "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n");
 }
 
 TEST_F(FileCorvaneTest, AddressRules) {
@@ -177,16 +155,16 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheRecord) {
 
     // A text with a line break would add lines to the file: refused, file untouched.
     ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
-    const std::string saved = Get();
+    const std::string saved = Get(path_);
     record.SetPassword("x\r\n[GatewayIp]\r\nspecify = 1");
     EXPECT_EQ(record.SaveUserConfig(nullptr), -1);
-    EXPECT_EQ(Get(), saved);
+    EXPECT_EQ(Get(path_), saved);
     EXPECT_EQ(launcher_.launches.size(), 1u);
 }
 
 TEST_F(FileCorvaneTest, LongTextsAreCutTo287Bytes) {
     const std::string longName(400, 'u');
-    Put("[AutoAuthen]\r\nusername = " + longName + "\r\npassword = " + longName + "\r\n");
+    Put(path_, "[AutoAuthen]\r\nusername = " + longName + "\r\npassword = " + longName + "\r\n");
     CFileCorvane record(kProgramDir, &launcher_);
     ASSERT_EQ(record.LoadUserConfig(path_.c_str()), 0);
     EXPECT_EQ(std::string(record.m_userName), longName.substr(0, 287));
