@@ -9,7 +9,14 @@ namespace corvanelib {
 namespace {
 
 const char kLineEnd[] = "\r\n";
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens for appending only, shared with every other opener for reading and writing: each write
+// lands at the end of the file as it is then, also when another opener has written to it.
+UniqueFileHandle OpenForAppending(const std::wstring& path, DWORD disposition) {
+    return UniqueFileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 } // namespace
 
@@ -36,15 +43,13 @@ int FileLogProvider::Open(LogConfig* configuration, const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &attributes)) {
         m_counted = attributes.nFileSizeLow;
-        m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        m_file = OpenForAppending(m_path, OPEN_ALWAYS);
         return 0;
     }
     if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return 1;
     }
-    m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file = OpenForAppending(m_path, CREATE_ALWAYS);
     return 0;
 }
 
@@ -57,8 +62,8 @@ int FileLogProvider::Write(const wchar_t* text, int length) {
         m_counted = counted > MAXDWORD ? MAXDWORD : static_cast<DWORD>(counted);
     }
     if (m_counted > kRestartBytes) {
-        m_file.reset(CreateFileW(m_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Restart empty: the record that crossed the limit becomes the first line.
+        m_file = OpenForAppending(m_path, CREATE_ALWAYS);
         m_counted = 0;
     }
     return WriteLine(text != nullptr ? text : L"") ? 0 : -1;
@@ -87,10 +92,8 @@ bool FileLogProvider::WriteLine(const wchar_t* text) {
     m_encoded[bytes + 1] = kLineEnd[1];
     const DWORD total = static_cast<DWORD>(bytes) + 2;
 
-    LARGE_INTEGER end = {};
     DWORD written = 0;
-    return SetFilePointerEx(m_file.get(), end, nullptr, FILE_END) &&
-           WriteFile(m_file.get(), m_encoded.data(), total, &written, nullptr) && written == total;
+    return WriteFile(m_file.get(), m_encoded.data(), total, &written, nullptr) && written == total;
 }
 
 int FileLogProvider::LockedWrite(const wchar_t* text, int length, int /*reserved*/) {

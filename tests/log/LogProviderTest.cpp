@@ -113,6 +113,7 @@ TEST(FileLogProvider, RestartsEmptyPastTheCountedLimitWithoutTouchingTheOtherFil
     // The record that passes it is the first line of the emptied file.
     EXPECT_EQ(crit.Write(L"crossing", 8), 0);
     EXPECT_EQ(crit.CountedBytes(), 0u);
+    ASSERT_EQ(FileSize(critPath), 10);
     EXPECT_EQ(ReadBytes(critPath), "crossing\r\n");
     EXPECT_EQ(crit.Write(L"next", 4), 0);
     EXPECT_EQ(ReadBytes(critPath), "crossing\r\nnext\r\n");
