@@ -1,0 +1,137 @@
+// The main dialog's shell in-process: system menu, icons, collapsed layout, the Log button and
+// the show-window request. The checks run inside the dialog's modal loop.
+#include "BrantelApp.h"
+#include "BrantelDlg.h"
+#include "MessageBox.h"
+#include "SystemErrorText.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+constexpr UINT kRunChecks = WM_APP + 40;
+
+class ShellProbe : public CBrantelDlg {
+public:
+    explicit ShellProbe(std::function<void(ShellProbe&)> checks) : m_checks(std::move(checks)) {}
+
+protected:
+    BOOL OnInitDialog() override {
+        const BOOL result = CBrantelDlg::OnInitDialog();
+        PostMessageW(Handle(), kRunChecks, 0, 0);
+        return result;
+    }
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (message == kRunChecks) {
+            m_checks(*this);
+            EndDialog(IDCANCEL);
+            return true;
+        }
+        return CBrantelDlg::OnMessage(message, wParam, lParam, result);
+    }
+
+private:
+    std::function<void(ShellProbe&)> m_checks;
+};
+
+std::wstring ItemText(HWND item) {
+    wchar_t buffer[256] = {};
+    GetWindowTextW(item, buffer, 256);
+    return buffer;
+}
+
+std::wstring MenuText(HMENU menu, int position) {
+    wchar_t buffer[128] = {};
+    GetMenuStringW(menu, static_cast<UINT>(position), buffer, 128, MF_BYPOSITION);
+    return buffer;
+}
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Boxes of the dialog's live parts (no service here) are answered at once.
+        corvane::ui::SetMessageBoxHook([](const corvane::ui::MessageBoxRequest&) { return IDOK; });
+    }
+    void TearDown() override { corvane::ui::SetMessageBoxHook({}); }
+};
+
+TEST_F(Shell, StartsCollapsedWithItsMenuIconsAndHiddenButtons) {
+    ShellProbe dialog([](ShellProbe& d) {
+        HMENU menu = GetSystemMenu(d.Handle(), FALSE);
+        const int count = GetMenuItemCount(menu);
+        ASSERT_GE(count, 2);
+        EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+        EXPECT_EQ(MenuText(menu, count - 1), L"about brantel(&A)...");
+        EXPECT_TRUE(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR);
+
+        EXPECT_NE(d.WindowIcon(), nullptr);
+        EXPECT_EQ(SendMessageW(d.Handle(), WM_GETICON, ICON_BIG, 0),
+                  reinterpret_cast<LRESULT>(d.WindowIcon()));
+        EXPECT_EQ(SendMessageW(d.Handle(), WM_GETICON, ICON_SMALL, 0),
+                  reinterpret_cast<LRESULT>(d.WindowIcon()));
+        EXPECT_EQ(SendMessageW(d.Handle(), WM_QUERYDRAGICON, 0, 0),
+                  reinterpret_cast<LRESULT>(d.WindowIcon()));
+        EXPECT_NE(SendMessageW(d.Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0), 0);
+        EXPECT_NE(SendMessageW(d.Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0), 0);
+
+        EXPECT_FALSE(IsWindowVisible(d.Item(IDC_TRAY_ICON)));
+        EXPECT_FALSE(IsWindowVisible(d.Item(IDC_LOG)));
+        EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
+        EXPECT_EQ(d.ErrorCaption(), L"error");
+
+        RECT window = {};
+        RECT edit = {};
+        RECT status = {};
+        GetWindowRect(d.Handle(), &window);
+        GetWindowRect(d.Item(IDC_LOG_EDIT), &edit);
+        GetWindowRect(d.Item(IDC_STATUS), &status);
+        EXPECT_EQ(window.bottom, edit.top) << "the window ends right above the log pane";
+        EXPECT_LT(status.bottom, window.bottom);
+    });
+    dialog.RunModal();
+}
+
+TEST_F(Shell, TheLogButtonChangesNothing) {
+    ShellProbe dialog([](ShellProbe& d) {
+        RECT before = {};
+        GetWindowRect(d.Handle(), &before);
+        const std::wstring logText = ItemText(d.Item(IDC_LOG_EDIT));
+        SendMessageW(d.Handle(), WM_COMMAND, MAKEWPARAM(IDC_LOG, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(d.Item(IDC_LOG)));
+        RECT after = {};
+        GetWindowRect(d.Handle(), &after);
+        EXPECT_TRUE(EqualRect(&before, &after));
+        EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
+        EXPECT_EQ(ItemText(d.Item(IDC_LOG_EDIT)), logText);
+        EXPECT_NE(d.Handle(), nullptr);
+    });
+    dialog.RunModal();
+}
+
+TEST_F(Shell, ShowWindowRequestShowsTheDialogAndKeepsItMinimized) {
+    ShellProbe dialog([](ShellProbe& d) {
+        ShowWindow(d.Handle(), SW_HIDE);
+        EXPECT_EQ(SendMessageW(d.Handle(), g_showWindowMessage, 0, 0), 0);
+        EXPECT_TRUE(IsWindowVisible(d.Handle()));
+        EXPECT_FALSE(IsIconic(d.Handle()));
+
+        ShowWindow(d.Handle(), SW_MINIMIZE);
+        SendMessageW(d.Handle(), g_showWindowMessage, 0, 0);
+        EXPECT_TRUE(IsIconic(d.Handle()));
+        EXPECT_TRUE(IsWindowVisible(d.Handle()));
+    });
+    dialog.RunModal();
+}
+
+TEST(SystemErrorText, GivesTheSystemTextOrNothing) {
+    EXPECT_NE(corvane::SystemErrorText(ERROR_FILE_NOT_FOUND), L"");
+    EXPECT_NE(corvane::SystemErrorText(ERROR_TIMEOUT),
+              corvane::SystemErrorText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(corvane::SystemErrorText(0x2000FFFFu), L"");
+}
+
+} // namespace
