@@ -306,35 +306,20 @@ TEST_F(OptionsDialogTest, GatewayChoiceDrivesTheAddressControl) {
     EXPECT_EQ(Value("GatewayIp", "specify"), "0");
     EXPECT_EQ(Value("GatewayIp", "ipaddr"), "");
 
-    // With automatic search the control opens disabled and empty.
+    // With automatic search the control opens disabled and empty; choosing the fixed address
+    // and leaving it empty saves automatic search, which the next opening shows.
     EXPECT_EQ(Press({
                   [](CAuthOptiondlg& d) {
                       EXPECT_TRUE(Checked(d, IDC_SEARCH_GATEWAY));
                       EXPECT_FALSE(Enabled(d, IDC_GATEWAY_ADDRESS));
                       EXPECT_TRUE(AddressBlank(d));
-                      Click(d, IDCANCEL);
-                  },
-              }),
-              IDCANCEL);
-}
-
-TEST_F(OptionsDialogTest, FixedChoiceWithAnEmptyAddressSavesAutomaticSearch) {
-    EXPECT_EQ(Press({
-                  [](CAuthOptiondlg& d) {
-                      // A fresh machine: no file yet.
-                      EXPECT_TRUE(Checked(d, IDC_SEARCH_GATEWAY));
-                      EXPECT_FALSE(Checked(d, IDC_AUTO_AUTH));
-                      EXPECT_EQ(TextOf(d, IDC_USER_NAME), "");
                       Click(d, IDC_FIXED_GATEWAY);
-                      EXPECT_TRUE(AddressBlank(d));
                       Click(d, IDOK);
                   },
               }),
               IDOK);
     EXPECT_EQ(Value("GatewayIp", "specify"), "0");
     EXPECT_EQ(Value("GatewayIp", "ipaddr"), "");
-    EXPECT_EQ(Value("LastConnect", "gateway"), "0.0.0.0");
-
     EXPECT_EQ(Press({
                   [](CAuthOptiondlg& d) {
                       EXPECT_TRUE(Checked(d, IDC_SEARCH_GATEWAY));
