@@ -1,5 +1,7 @@
 #include "corvanelib/log/CorvaneLog.h"
 
+// The record is formatted with the CRT's own _snwprintf/_vsnwprintf/_vsnprintf: with MSVC and
+// MinGW alike (whatever __USE_MINGW_ANSI_STDIO says) %s in a wide format takes a wide string.
 #include <cstdio>
 #include <cwchar>
 
