@@ -95,7 +95,9 @@ std::string Format(const char* format, unsigned long value) {
 
 class Standin {
 public:
-    Standin() : m_key(logview::MakeKey()) {}
+    Standin()
+        : m_key(logview::MakeKey()),
+          m_tagPrefix(g_options.tag.empty() ? std::string() : Narrow(g_options.tag) + ": ") {}
 
     void Run();
 
@@ -103,8 +105,9 @@ private:
     void Send(const std::vector<std::uint8_t>& datagram);
     void SendStatus(std::uint32_t status) { Send(logview::EncodeStatus(status, m_key)); }
     void SendLog(const std::string& text) {
-        OutputDebugStringA(("CorvaneMgr stand-in: " + text + "\n").c_str());
-        Send(logview::EncodeLogLine(text, m_key));
+        const std::string line = m_tagPrefix + text;
+        OutputDebugStringA(("CorvaneMgr stand-in: " + line + "\n").c_str());
+        Send(logview::EncodeLogLine(line, m_key));
     }
     std::uint32_t RunningStatus() const {
         return g_options.trouble ? logview::kStatusTrouble : logview::kStatusRunning;
@@ -118,6 +121,7 @@ private:
     void Stop();
 
     logview::Key m_key;
+    std::string m_tagPrefix;
     corvanelib::UniqueSocket m_socket;
     CShareMem m_link{true};
     UniqueKernelHandle m_stopEvent;

@@ -53,6 +53,8 @@ void ApplyStandinArguments(const std::vector<std::wstring>& arguments, StandinOp
                 text.push_back(L'\\');
             }
             options.dataDir = text;
+        } else if (TakeValue(argument, L"--tag=", text)) {
+            options.tag = text;
         }
     }
 }

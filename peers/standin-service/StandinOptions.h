@@ -10,6 +10,8 @@
 //   --report-period=MS   period of the status datagram (default 1000)
 //   --data-dir=DIR       where userconfig.ini is read (default: the common application-data
 //                        folder followed by \Corvane\)
+//   --tag=TEXT           start every log line with "TEXT: ", so that a test can tell its
+//                        service from others sending on the same host
 // Unknown arguments are ignored, so that a test may tag a registration with its own marks.
 #pragma once
 
@@ -26,6 +28,7 @@ struct StandinOptions {
     unsigned long exitAbruptlyMs = 0;
     unsigned long reportPeriodMs = 1000;
     std::wstring dataDir;
+    std::wstring tag;
 };
 
 // Applies `arguments` on top of `options`; a later argument overrides an earlier one.

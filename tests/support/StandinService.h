@@ -91,7 +91,10 @@ public:
             m_installError = GetLastError();
             return;
         }
-        std::wstring commandLine = L"\"" + exePath + L"\"";
+        static long instances = 0;
+        m_tag = "t" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++instances);
+        std::wstring commandLine =
+            L"\"" + exePath + L"\" --tag=" + std::wstring(m_tag.begin(), m_tag.end());
         if (!arguments.empty()) {
             commandLine += L" " + arguments;
         }
@@ -112,6 +115,12 @@ public:
 
     DWORD InstallError() const {
         return m_installError;
+    }
+
+    // The mark this registration puts on its command line (--tag=...): the stand-in starts
+    // every log line with it. Give it to a DatagramListener to hear only this service.
+    const std::string& Tag() const {
+        return m_tag;
     }
 
     // Leaves the registration (and a running service) in place when this object ends: for
@@ -247,11 +256,21 @@ public:
                            ? status
                            : SERVICE_STATUS_PROCESS{};
             };
-            if (state().dwCurrentState != SERVICE_STOPPED) {
+            // Wine's control manager keeps showing a killed service as running: whether the
+            // process still lives is what counts.
+            const auto processAlive = [&state] {
+                const DWORD pid = state().dwProcessId;
+                corvanelib::UniqueKernelHandle process(
+                    pid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
+                return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+            };
+            const auto stopped = [&] {
+                return state().dwCurrentState == SERVICE_STOPPED || !processAlive();
+            };
+            if (!stopped()) {
                 SERVICE_STATUS ignored{};
                 ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
-                if (!Poll([&] { return state().dwCurrentState == SERVICE_STOPPED; },
-                          std::chrono::seconds(10))) {
+                if (!Poll(stopped, std::chrono::seconds(10))) {
                     const DWORD pid = state().dwProcessId;
                     corvanelib::UniqueKernelHandle process(
                         pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)
@@ -260,8 +279,6 @@ public:
                         TerminateProcess(process.get(), 9);
                         WaitForSingleObject(process.get(), 20000);
                     }
-                    Poll([&] { return state().dwCurrentState == SERVICE_STOPPED; },
-                         std::chrono::seconds(20));
                 }
             }
             if (!DeleteService(service.get()) &&
@@ -319,19 +336,27 @@ private:
 
     DWORD m_installError = ERROR_SUCCESS;
     bool m_detached = false;
+    std::string m_tag;
 };
 
 // Receives log-view datagrams the way the console does: bound on all local addresses to the
 // first free port from 461 on, unscrambled with the shared key.
+//
+// Every stand-in on the host sends to every port of the range, those of other Wine prefixes
+// too. With a tag (StandinService::Tag()) the listener hears only the service of that tag: it
+// follows the sender of the latest log line that starts with the tag and drops everything
+// else, status reports before the first such line included.
 class DatagramListener {
 public:
     struct Received {
         logview::Packet::Kind kind = logview::Packet::Kind::Ignored;
         std::uint32_t status = 0;
         std::string text;
+        unsigned senderPort = 0;
     };
 
-    DatagramListener() {
+    explicit DatagramListener(const std::string& tag = std::string())
+        : m_prefix(tag.empty() ? std::string() : tag + ": ") {
         WSADATA wsa;
         m_started = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
         for (unsigned port = logview::kFirstPort;
@@ -382,8 +407,11 @@ public:
             if (select(0, &readable, nullptr, nullptr, &timeout) <= 0) {
                 continue;
             }
-            const int n = recv(m_socket.get(), reinterpret_cast<char*>(buffer.data()),
-                               static_cast<int>(buffer.size()), 0);
+            sockaddr_in from{};
+            int fromLength = sizeof(from);
+            const int n = recvfrom(m_socket.get(), reinterpret_cast<char*>(buffer.data()),
+                                   static_cast<int>(buffer.size()), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n <= 0) {
                 continue;
             }
@@ -397,6 +425,16 @@ public:
             received.kind = packet.kind;
             received.status = packet.status;
             received.text.assign(packet.text.data(), packet.text.size());
+            received.senderPort = ntohs(from.sin_port);
+            if (!m_prefix.empty()) {
+                if (received.kind == logview::Packet::Kind::LogLine &&
+                    received.text.compare(0, m_prefix.size(), m_prefix) == 0) {
+                    m_followed = received.senderPort;
+                }
+                if (received.senderPort != m_followed) {
+                    continue;
+                }
+            }
             m_history.push_back(received);
             if (match(m_history.back())) {
                 return true;
@@ -435,6 +473,8 @@ public:
     const std::vector<Received>& History() const { return m_history; }
 
 private:
+    std::string m_prefix;
+    unsigned m_followed = 0;
     bool m_started = false;
     corvanelib::UniqueSocket m_socket;
     unsigned m_port = 0;
