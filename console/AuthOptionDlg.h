@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
