@@ -187,6 +187,11 @@ SC_HANDLE WINAPI LimitedManager(LPCWSTR machine, LPCWSTR database, DWORD access)
     return g_realOpenManager(machine, database, access);
 }
 
+SC_HANDLE WINAPI SilentlyRefusedManager(LPCWSTR, LPCWSTR, DWORD) {
+    SetLastError(ERROR_SUCCESS);
+    return nullptr;
+}
+
 BOOL WINAPI FailingStatus(SC_HANDLE, LPSERVICE_STATUS) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -224,6 +229,18 @@ TEST_F(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
         EXPECT_EQ(Tasks::StartCorvaneMgr(5000), static_cast<DWORD>(ERROR_ACCESS_DENIED));
         ExpectOneRecord(capture, kStart, 1,
                         L"CNTServiceControlManager Open Failed, Can not connect to SCM, errno:5!");
+    }
+    capture.Clear();
+    {
+        // A failure that leaves no error code must not read as success.
+        ImportHook open("advapi32.dll", "OpenSCManagerW", &SilentlyRefusedManager);
+        ASSERT_TRUE(open.Installed());
+        SERVICE_STATUS status = {};
+        EXPECT_EQ(Tasks::CheckServiceStatus(status), static_cast<DWORD>(ERROR_INTERNAL_ERROR));
+        EXPECT_EQ(Tasks::StartCorvaneMgr(5000), static_cast<DWORD>(ERROR_INTERNAL_ERROR));
+        ExpectOneRecord(
+            capture, kStart, 1,
+            L"CNTServiceControlManager Open Failed, Can not connect to SCM, errno:1359!");
     }
     capture.Clear();
     {

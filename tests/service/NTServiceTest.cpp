@@ -98,6 +98,37 @@ TEST_F(ServiceWrapper, AttachDetachOpenAndTheLockKeepOwnershipStraight) {
     EXPECT_FALSE(ManagerIsOpen(next));
 }
 
+BOOL WINAPI OldVersion(OSVERSIONINFOW* info) {
+    info->dwMajorVersion = 5;
+    return TRUE;
+}
+
+SC_LOCK WINAPI LockedElsewhere(SC_HANDLE) {
+    SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
+    return nullptr;
+}
+
+TEST(ServiceManager, OlderVersionsLockAndAFailedRelockKeepsTheLock) {
+    std::unique_ptr<CNTServiceControlManager> manager;
+    {
+        ImportHook version("kernel32.dll", "GetVersionExW", &OldVersion);
+        ASSERT_TRUE(version.Installed());
+        manager.reset(new CNTServiceControlManager());
+    }
+    ASSERT_TRUE(manager->Open(nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager->Lock()) << GetLastError();
+    EXPECT_TRUE(manager->HoldsLock());
+    {
+        ImportHook lock("advapi32.dll", "LockServiceDatabase", &LockedElsewhere);
+        ASSERT_TRUE(lock.Installed());
+        EXPECT_FALSE(manager->Lock());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
+    }
+    EXPECT_TRUE(manager->HoldsLock());
+    EXPECT_TRUE(manager->Unlock());
+    EXPECT_FALSE(manager->HoldsLock());
+}
+
 TEST_F(ServiceWrapper, DescriptionReadsBackAndIsEmptyWhenUnset) {
     std::wstring text = L"stale";
     ASSERT_TRUE(service.QueryDescription(text)) << GetLastError();
