@@ -65,11 +65,13 @@ public:
     SC_HANDLE GetHandle() const { return m_manager.get(); }
 
     // Opens a service into `service` (which closes what it held before). On failure `service`
-    // keeps what it held.
+    // keeps what it held. (<windows.h>, included above, renames this member OpenServiceW for
+    // every user alike.)
     BOOL OpenService(LPCWSTR serviceName, DWORD desiredAccess, CNTService& service);
 
     // Locks the service database. From major version 6 on the platform ignores the lock, so
-    // none is taken and the call succeeds at once.
+    // none is taken and the call succeeds at once. A lock already held stays held (and is
+    // released later) when a further attempt fails.
     BOOL Lock();
     // TRUE when no lock is held.
     BOOL Unlock();
