@@ -122,38 +122,16 @@ TEST(ConfigDictionary, ReadsMessyFileByTheLineRules) {
     EXPECT_TRUE(ListKeys(d, "general").empty());
 }
 
-TEST(ConfigDictionary, HeaderOnLastLineWithoutLineEndKeepsItsBracket) {
-    TempFile file("tail.ini");
-    file.Write("[A]\nk=v\n[Tail]");
-    ConfigDictionary d(file.Path());
-    EXPECT_EQ(Value(d, "a", "k"), "v");
-    EXPECT_EQ(FindSection(d, "tail"), nullptr);
-    ASSERT_NE(FindSection(d, "tail]"), nullptr);
-    EXPECT_STREQ(FindSection(d, "TAIL]")->name, "Tail]");
-}
-
-TEST(ConfigDictionary, LongLinesArriveInPieces) {
+TEST(ConfigDictionary, LongLinesArriveInPiecesAndALastHeaderKeepsItsBracket) {
     TempFile file("long.ini");
     // The first piece holds 65,534 bytes; the rest of the line is read as a line of its own.
     const std::string value(65532, 'y');
-    file.Write("[S]\na=" + value + "b=c\nwide=" + std::string(70000, 'x') + "\n");
+    file.Write("[S]\na=" + value + "b=c\n[Tail]");
     ConfigDictionary d(file.Path());
     EXPECT_EQ(Value(d, "s", "a"), value);
     EXPECT_EQ(Value(d, "s", "b"), "c");
-    EXPECT_EQ(Value(d, "s", "wide").size(), 65534u - 5u);
-    EXPECT_EQ(ListKeys(d, "s").size(), 3u);
-}
-
-TEST(ConfigDictionary, NamesAgreeInTheirFirst96Bytes) {
-    TempFile file("names.ini");
-    const std::string stem(96, 'N');
-    file.Write("[" + stem + "one]\nk=1\n[" + stem + "two]\nk=2\n");
-    ConfigDictionary d(file.Path());
-    const ConfigSection* section = FindSection(d, (stem + "whatever").c_str());
-    ASSERT_NE(section, nullptr);
-    EXPECT_EQ(std::string(section->name), stem + "one");
-    EXPECT_EQ(Value(d, (stem + "two").c_str(), "k"), "1");
-    EXPECT_EQ(ListKeys(d, stem.c_str()), std::vector<std::string>{"k"});
+    EXPECT_EQ(FindSection(d, "tail"), nullptr);
+    EXPECT_NE(FindSection(d, "tail]"), nullptr);
 }
 
 TEST(ConfigDictionary, ReloadsOnlyWhenTheWriteTimeMoves) {
@@ -161,36 +139,24 @@ TEST(ConfigDictionary, ReloadsOnlyWhenTheWriteTimeMoves) {
     file.Write("[s]\nk = old\n");
     ConfigDictionary d;
     ASSERT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    const ConfigSection* before = FindSection(d, "s");
     const fs::file_time_type stamp = fs::last_write_time(file.Path());
 
-    // New content, old write time: the dictionary is current and nothing is reread.
+    // New content, old write time: current, nothing reread.
     file.Write("[s]\nk = new\n");
     fs::last_write_time(file.Path(), stamp);
     EXPECT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_EQ(FindSection(d, "s"), before);
-    EXPECT_EQ(Value(d, "s", "k"), "old");
     EXPECT_EQ(LoadIfChanged(d, nullptr), kLoadOk);
     EXPECT_EQ(Value(d, "s", "k"), "old");
 
-    // The write time moved: reread, with or without the path.
+    // The write time moved: reread, also through the stored path.
     fs::last_write_time(file.Path(), stamp + std::chrono::seconds(10));
     EXPECT_EQ(LoadIfChanged(d, nullptr), kLoadOk);
     EXPECT_EQ(Value(d, "s", "k"), "new");
-    file.Write("[s]\nk = newer\n");
-    fs::last_write_time(file.Path(), stamp + std::chrono::seconds(20));
-    EXPECT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_EQ(Value(d, "s", "k"), "newer");
 
-    // A dictionary cleared by hand is not current any more.
+    // A dictionary cleared by hand is not current; its own path buffer may be passed.
     Clear(d);
-    EXPECT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_EQ(Value(d, "s", "k"), "newer");
-
-    // Passing the dictionary's own path buffer is allowed.
-    fs::last_write_time(file.Path(), stamp + std::chrono::seconds(30));
     EXPECT_EQ(LoadIfChanged(d, d.path), kLoadOk);
-    EXPECT_EQ(Value(d, "s", "k"), "newer");
+    EXPECT_EQ(Value(d, "s", "k"), "new");
 
     // A file that is gone: -1, empty, the path kept.
     const std::string path = file.Path();
@@ -198,8 +164,6 @@ TEST(ConfigDictionary, ReloadsOnlyWhenTheWriteTimeMoves) {
     EXPECT_EQ(LoadIfChanged(d, file.Path()), kLoadCannotOpen);
     EXPECT_EQ(FindSection(d, "s"), nullptr);
     EXPECT_EQ(std::string(d.path), path);
-    EXPECT_EQ(d.modifiedTime, 0u);
-
     ConfigDictionary never;
     EXPECT_EQ(LoadIfChanged(never, nullptr), kLoadCannotOpen);
 }
@@ -208,33 +172,25 @@ TEST(ConfigDictionary, GetStringCapacitiesAndDefaults) {
     TempFile file("getstring.ini");
     file.Write("[s]\nsix = abcdef\n");
     ConfigDictionary d(file.Path());
-
     char buffer[16] = "unchanged";
     EXPECT_STREQ(GetString(d, "s", "six", nullptr, 0, "dflt"), "abcdef");
-    EXPECT_EQ(GetString(d, "s", "six", buffer, 4, "dflt"), buffer);
+    EXPECT_EQ(GetString(d, "S", "SIX", buffer, 4, "dflt"), buffer);
     EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(GetString(d, "S", "SIX", buffer, 16, nullptr), buffer);
-    EXPECT_STREQ(buffer, "abcdef");
-    EXPECT_EQ(GetString(d, "s", "six", buffer, 1, nullptr), buffer);
-    EXPECT_STREQ(buffer, "");
 
-    // Capacity 0: nothing may be written; the stored text is handed out.
+    // Capacity 0: nothing is written, whatever is found.
     std::strcpy(buffer, "unchanged");
-    EXPECT_STREQ(GetString(d, "s", "six", buffer, 0, "dflt"), "abcdef");
+    EXPECT_STREQ(GetString(d, "s", "six", buffer, 0, nullptr), "abcdef");
     EXPECT_STREQ(GetString(d, "s", "missing", buffer, 0, "dflt"), "");
     EXPECT_STREQ(buffer, "unchanged");
 
-    // Missing: the default lands in the destination, the result is the empty constant.
-    const char* result = GetString(d, "s", "missing", buffer, 5, "default");
+    // Missing: the default lands in the destination; the result is the empty constant.
+    const char* result = GetString(d, "nosection", "six", buffer, 5, "default");
     EXPECT_NE(result, buffer);
     EXPECT_STREQ(result, "");
     EXPECT_STREQ(buffer, "defa");
-    EXPECT_STREQ(GetString(d, "nosection", "six", buffer, 16, "d2"), "");
-    EXPECT_STREQ(buffer, "d2");
-    // No default: the destination is emptied rather than left as it was.
+    // Without a default the destination is emptied rather than left as it was.
     EXPECT_STREQ(GetString(d, "s", "missing", buffer, 16, nullptr), "");
     EXPECT_STREQ(buffer, "");
-    EXPECT_STREQ(GetString(d, "s", "missing", nullptr, 16, "dflt"), "");
 }
 
 TEST(ConfigDictionary, TablesGrowAndKeepFileOrder) {
@@ -243,7 +199,7 @@ TEST(ConfigDictionary, TablesGrowAndKeepFileOrder) {
     for (int i = 0; i < 30; ++i) {
         content += "key" + std::to_string(i) + " = " + std::to_string(i) + "\n";
     }
-    std::vector<std::string> names;
+    std::vector<std::string> names{"Big"};
     for (int i = 0; i < 54; ++i) {
         names.push_back("sec" + std::to_string(i));
         content += "[" + names.back() + "]\nk = " + std::to_string(i) + "\n";
@@ -252,39 +208,14 @@ TEST(ConfigDictionary, TablesGrowAndKeepFileOrder) {
     ConfigDictionary d(file.Path());
 
     // 55 sections outnumber 53 buckets: the table grew and still walks in file order.
-    EXPECT_EQ(d.sections.count, 55u);
     EXPECT_EQ(d.sections.bucketCount, 107u);
     std::vector<std::string> order;
     for (const ConfigHashEntry* e = d.sections.first; e != nullptr; e = e->nextInOrder) {
         order.push_back(static_cast<const ConfigSection*>(e->value)->name);
     }
-    names.insert(names.begin(), "Big");
     EXPECT_EQ(order, names);
-    EXPECT_EQ(Value(d, "sec53", "k"), "53");
-
     // The largest section seen sizes the key tables made after it.
     EXPECT_EQ(d.keyTableHint, 30u);
-    EXPECT_EQ(FindSection(d, "big")->keys.bucketCount, 53u);
     EXPECT_EQ(FindSection(d, "sec0")->keys.bucketCount, 53u);
-    const std::vector<std::string> keys = ListKeys(d, "BIG");
-    ASSERT_EQ(keys.size(), 30u);
-    EXPECT_EQ(keys.front(), "key0");
-    EXPECT_EQ(keys.back(), "key29");
-}
-
-TEST(ConfigDictionary, AllocatorBackedDictionaryReadsTheSameAndReleasesAtOnce) {
-    TempFile file("alloc.ini");
-    file.Write(kMessyFile);
-    BlockAllocator allocator;
-    ConfigDictionary d;
-    d.allocator = &allocator;
-    ASSERT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_EQ(allocator.ChunkCount(), 1u);
-    EXPECT_EQ(Value(d, "general", "NAME"), "first");
-    EXPECT_EQ(Value(d, "closed] ; note\n", "in"), "closed");
-    EXPECT_EQ(ListKeys(d, "general").size(), 6u);
-    Clear(d);
-    EXPECT_EQ(allocator.ChunkCount(), 0u);
-    ASSERT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_EQ(Value(d, "last", "key"), "v");
+    EXPECT_EQ(ListKeys(d, "BIG").back(), "key29");
 }

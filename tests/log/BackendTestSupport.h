@@ -1,6 +1,6 @@
-// Helpers for the tests of the log configuration and outputs: a private test directory, the
-// configuration file "c:\config.ini" with chosen write times, and a configuration whose checks
-// and rereads can be driven and counted.
+// Helpers for the tests of the log configuration and outputs: a private test directory, whole-file
+// reads and writes, the configuration file "c:\config.ini" with chosen write times, and a
+// configuration whose checks can be run by the test and are counted.
 #pragma once
 
 #include <winsock2.h>
@@ -13,56 +13,19 @@
 
 namespace corvane_test {
 
-// A fresh directory under the temporary folder, removed with its files afterwards.
-class TestDirectory {
-public:
-    explicit TestDirectory(const std::wstring& name) {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        m_path =
-            std::wstring(temp) + L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId());
-        Remove();
-        CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    ~TestDirectory() { Remove(); }
-    TestDirectory(const TestDirectory&) = delete;
-    TestDirectory& operator=(const TestDirectory&) = delete;
-
-    // Without a trailing backslash.
-    const std::wstring& Path() const { return m_path; }
-    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    void Remove() {
-        WIN32_FIND_DATAW found;
-        const std::wstring pattern = m_path + L"\\*";
-        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((m_path + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(m_path.c_str());
-    }
-
-    std::wstring m_path;
-};
-
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
     DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const bool ok =
+        file != INVALID_HANDLE_VALUE &&
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
     CloseHandle(file);
-    return ok && written == bytes.size();
+    return ok;
 }
 
-// The whole file, or "<missing>" when it cannot be opened.
+// The whole file, or "<missing>".
 inline std::string ReadBytes(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -79,58 +42,76 @@ inline std::string ReadBytes(const std::wstring& path) {
     return bytes;
 }
 
-// "c:\config.ini", with write times chosen by the test: every Write or Touch sets a time that no
+// A fresh directory under the temporary folder, removed with its files afterwards.
+class TestDirectory {
+public:
+    explicit TestDirectory(const std::wstring& name) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        m_path = temp + (L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId()));
+        Remove();
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    ~TestDirectory() { Remove(); }
+    TestDirectory(const TestDirectory&) = delete;
+    TestDirectory& operator=(const TestDirectory&) = delete;
+
+    const std::wstring& Path() const { return m_path; } // without a trailing backslash
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    void Remove() {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((m_path + L"\\*").c_str(), &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
+             more = FindNextFileW(search, &found)) {
+            DeleteFileW(File(found.cFileName).c_str());
+        }
+        FindClose(search);
+        RemoveDirectoryW(m_path.c_str());
+    }
+
+    std::wstring m_path;
+};
+
+// "c:\config.ini", absent before and after the test. Every Write and Touch sets a write time no
 // earlier call used, so a change is seen whatever the file system's time resolution.
 class ConfigFile {
 public:
-    static constexpr const wchar_t* kPath = L"c:\\config.ini";
-
-    ConfigFile() { DeleteFileW(kPath); }
-    ~ConfigFile() { DeleteFileW(kPath); }
+    ConfigFile() { Delete(); }
+    ~ConfigFile() { Delete(); }
     ConfigFile(const ConfigFile&) = delete;
     ConfigFile& operator=(const ConfigFile&) = delete;
 
     bool Write(const std::string& content) { return WriteBytes(kPath, content) && Touch(); }
-    // New content, old write time.
-    bool WriteKeepingTime(const std::string& content) {
-        FILETIME before = {};
-        return ReadTime(before) && WriteBytes(kPath, content) && SetTime(before);
-    }
     bool Touch() {
-        FILETIME time = {};
         ULARGE_INTEGER value;
         value.QuadPart = 132000000000000000ull + 10000000ull * static_cast<unsigned>(++m_stamps);
-        time.dwLowDateTime = value.LowPart;
-        time.dwHighDateTime = value.HighPart;
-        return SetTime(time);
+        return SetTime({value.LowPart, value.HighPart});
+    }
+    // New content under the old write time.
+    bool WriteKeepingTime(const std::string& content) {
+        WIN32_FILE_ATTRIBUTE_DATA before;
+        return GetFileAttributesExW(kPath, GetFileExInfoStandard, &before) &&
+               WriteBytes(kPath, content) && SetTime(before.ftLastWriteTime);
     }
     void Delete() { DeleteFileW(kPath); }
 
 private:
-    static bool ReadTime(FILETIME& time) {
-        WIN32_FILE_ATTRIBUTE_DATA attributes;
-        if (!GetFileAttributesExW(kPath, GetFileExInfoStandard, &attributes)) {
-            return false;
-        }
-        time = attributes.ftLastWriteTime;
-        return true;
-    }
+    static constexpr const wchar_t* kPath = L"c:\\config.ini";
+
     static bool SetTime(const FILETIME& time) {
         HANDLE file = CreateFileW(kPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        const BOOL ok = SetFileTime(file, nullptr, nullptr, &time);
+        const bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
         CloseHandle(file);
-        return ok != FALSE;
+        return ok;
     }
 
     int m_stamps = 0;
 };
 
-// A process configuration whose checks can be run by the test and whose checks and rereads are
-// counted, also when the watcher runs them.
+// A process configuration whose checks the test can run, counted also when the watcher runs them.
 class CountingConfig : public corvanelib::CommonConfig {
 public:
     // The watcher must be gone before the counters and the overrides are.
