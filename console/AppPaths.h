@@ -13,4 +13,8 @@ extern std::string g_dataDirectory;
 // The folder of the program file; helper programs are started from here.
 extern std::string g_programDirectory;
 
+// Fills both texts and creates the data directory (an existing one is fine). Called once by
+// the application's start.
+void FillAppPaths();
+
 } // namespace corvane

@@ -6,33 +6,9 @@
 #include "Strings.h"
 #include "res/resource.h"
 
-#include <shlobj.h>
-
 const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow");
 const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
 const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
-
-namespace {
-
-void FillDirectories() {
-    wchar_t folder[MAX_PATH] = {};
-    if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, TRUE)) {
-        std::wstring data = folder;
-        data += L"\\Corvane\\";
-        // An existing directory is fine; any other failure shows up when the file is used.
-        CreateDirectoryW(data.c_str(), nullptr);
-        corvane::g_dataDirectory = corvane::ui::ToCodePage(data);
-    }
-
-    wchar_t program[MAX_PATH] = {};
-    const DWORD cch = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring path(program, cch < MAX_PATH ? cch : 0);
-    const size_t slash = path.find_last_of(L'\\');
-    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-    corvane::g_programDirectory = corvane::ui::ToCodePage(path);
-}
-
-} // namespace
 
 bool CBrantelApp::OnInit() {
     WSADATA wsa = {};
@@ -42,7 +18,7 @@ bool CBrantelApp::OnInit() {
     }
     m_socketsStarted = true;
 
-    FillDirectories();
+    corvane::FillAppPaths();
     if (!ClaimSingleInstance()) {
         return false;
     }

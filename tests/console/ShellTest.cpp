@@ -1,5 +1,6 @@
 // The main dialog's shell in-process: system menu, icons, collapsed layout, the Log button and
 // the show-window request. The checks run inside the dialog's modal loop.
+#include "AppPaths.h"
 #include "BrantelApp.h"
 #include "BrantelDlg.h"
 #include "MessageBox.h"
@@ -125,6 +126,23 @@ TEST_F(Shell, ShowWindowRequestShowsTheDialogAndKeepsItMinimized) {
         EXPECT_TRUE(IsWindowVisible(d.Handle()));
     });
     dialog.RunModal();
+}
+
+TEST(AppPaths, ProgramAndDataDirectoriesEndWithABackslash) {
+    corvane::FillAppPaths();
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    const std::string& dir = corvane::g_programDirectory;
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), '\\');
+    EXPECT_EQ(std::string(program), dir + "console_shell_test.exe");
+
+    const std::string& data = corvane::g_dataDirectory;
+    ASSERT_GT(data.size(), 9u);
+    EXPECT_EQ(data.substr(data.size() - 9), "\\Corvane\\");
+    const DWORD attributes = GetFileAttributesA(data.c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 TEST(SystemErrorText, GivesTheSystemTextOrNothing) {
