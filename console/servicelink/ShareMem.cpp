@@ -12,7 +12,9 @@ namespace {
 constexpr std::size_t kPromptTextMax = kPromptSlotSize - 1;
 constexpr std::size_t kMessageTextMax = kMessageSize - 1;
 constexpr DWORD kStopResignalMs = 500;
-constexpr HRESULT kCopyTruncated = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+// What a bounded string copy reports when it had to cut:
+// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER).
+const HRESULT kCopyTruncated = static_cast<HRESULT>(0x8007007AUL);
 
 // Traces go to the debugger output only, never to the log files.
 void Trace(const char* format, ...) {

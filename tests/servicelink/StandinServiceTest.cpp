@@ -8,8 +8,10 @@
 
 #include <shellapi.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 
 using corvane_test::DatagramListener;
 using corvane_test::StandinService;
@@ -260,18 +262,11 @@ TEST(RequestStop, ServiceThatIgnoresStopping) {
     EXPECT_EQ(link.RequestStop(1500, 9, 2), static_cast<DWORD>(ERROR_TIMEOUT));
     EXPECT_GE(Since(start), 1450ms);
 
-    // Any other mode signals again every 500 ms until the time is up.
+    // Any other mode keeps signalling until the time is up.
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(link.RequestStop(1800, 8, 0), static_cast<DWORD>(ERROR_TIMEOUT));
     EXPECT_GE(Since(start), 1750ms);
-    int signals = 0;
-    EXPECT_TRUE(listener.WaitFor(
-        [&signals](const DatagramListener::Received& r) {
-            return r.kind == Kind::LogLine &&
-                   r.text.find("stop code 8: ignored") != std::string::npos && ++signals == 3;
-        },
-        30s))
-        << signals << " signals seen";
+    EXPECT_TRUE(listener.WaitForLog("stop code 8: ignored"));
 
     // The control manager's request and command 103 are ignored too.
     EXPECT_EQ(service.Stop(), 0u);
@@ -280,6 +275,41 @@ TEST(RequestStop, ServiceThatIgnoresStopping) {
     EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(StopEventExists());
     EXPECT_TRUE(service.Kill());
+}
+
+TEST(RequestStop, SignalsAgainEvery500msUntilTheStopEventGoes) {
+    // This test plays the service: a thread that does nothing but wait sees every signal.
+    corvanelib::UniqueKernelHandle stopEvent(CreateEventW(nullptr, FALSE, FALSE, kStopEventName));
+    ASSERT_TRUE(stopEvent);
+    CShareMem link;
+    ASSERT_EQ(link.Create(), 0u);
+    std::atomic<int> signals{0};
+    std::atomic<bool> counting{true};
+    std::thread counter([&] {
+        while (counting) {
+            if (WaitForSingleObject(stopEvent.get(), 20) == WAIT_OBJECT_0) {
+                ++signals;
+            }
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.RequestStop(1800, 8, 1), static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_GE(Since(start), 1750ms);
+    counting = false;
+    counter.join();
+    EXPECT_GE(signals.load(), 3); // at 0, 500, 1000 and 1500 ms
+    EXPECT_LE(signals.load(), 5);
+    EXPECT_EQ(link.View()->stopCode, 8u);
+
+    // The service goes while the request is still signalling: the request ends with 0.
+    std::atomic<DWORD> result{ERROR_GEN_FAILURE};
+    const auto second = std::chrono::steady_clock::now();
+    std::thread request([&] { result = link.RequestStop(60000, 9, 0); });
+    ASSERT_EQ(WaitForSingleObject(stopEvent.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    stopEvent.reset();
+    request.join();
+    EXPECT_EQ(result.load(), 0u);
+    EXPECT_LT(Since(second), 30s);
 }
 
 TEST(VedevaruStub, RecordsArgumentsAndWorkingDirectory) {
