@@ -54,7 +54,9 @@ protected:
         KillTimer(Handle(), id);
         calls.push_back("timer " + std::to_string(id));
     }
-    HICON OnQueryDragIcon() override { return reinterpret_cast<HICON>(0x1234); }
+    HICON OnQueryDragIcon() override {
+        return reinterpret_cast<HICON>(static_cast<INT_PTR>(0x1234));
+    }
     void OnDestroy() override { calls.push_back(Item(IDC_PROBE_TEXT) ? "destroy" : "late"); }
     bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) override {
         if (message == kRunBody) {

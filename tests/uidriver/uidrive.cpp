@@ -3,6 +3,7 @@
 //
 //   uidrive wait CAPTION [SECONDS]     wait for a top-level window; print its screen rectangle
 //   uidrive text CAPTION ID            print the text of control ID of that window
+//   uidrive click CAPTION ID           click button ID of that window (fails when disabled)
 //   uidrive shot CAPTION FILE.bmp      save the window's part of the display as a BMP file
 //   uidrive close CAPTION [SECONDS]    ask the window to close and wait until it has gone
 //
@@ -16,7 +17,7 @@
 namespace {
 
 int Usage() {
-    std::fputs("usage: uidrive wait|text|shot|close CAPTION [ARG]\n", stderr);
+    std::fputs("usage: uidrive wait|text|click|shot|close CAPTION [ARG]\n", stderr);
     return 2;
 }
 
@@ -54,6 +55,10 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"text" && argc > 3) {
         PrintUtf8(uidriver::Text(uidriver::Control(window, std::wcstol(argv[3], nullptr, 10))));
         return 0;
+    }
+    if (command == L"click" && argc > 3) {
+        HWND button = uidriver::Control(window, std::wcstol(argv[3], nullptr, 10));
+        return uidriver::Click(button) ? 0 : 1;
     }
     if (command == L"shot" && argc > 3) {
         return uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
