@@ -57,7 +57,8 @@ struct ConfigDictionary {
     ConfigHashTable sections; // lower-cased name -> ConfigSection*
     // Bucket request for new key tables: the largest key count seen, at least 10.
     std::uint32_t keyTableHint;
-    // When attached (not owned), sections and entries come from it and Clear releases it.
+    // When attached (not owned; it must outlive the dictionary), sections and entries come from
+    // it and Clear releases all of its chunks, so one allocator serves one dictionary.
     BlockAllocator* allocator;
 
     ConfigDictionary() noexcept;
