@@ -80,6 +80,36 @@ std::size_t PromptLength(const CommonShareMemory& block, std::size_t slot) {
     return strnlen(block.prompts[slot], kPromptTextMax);
 }
 
+// Runs `work` on the block while holding the shared-memory mutex. Without a view there is no
+// block to guard: ERROR_INVALID_HANDLE, and nothing is locked.
+template <typename Work>
+DWORD UnderSharedMutex(CommonShareMemory* block, SECURITY_ATTRIBUTES* security, DWORD waitMs,
+                       Work work) {
+    if (block == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    NamedMutexScope lock(kShareMemoryMutexName, security, waitMs);
+    if (lock.Result() != ERROR_SUCCESS) {
+        return lock.Result();
+    }
+    work(*block);
+    return ERROR_SUCCESS;
+}
+
+// Calls `append(text, length)` for each used slot in order; an empty slot inside the count is
+// skipped with a trace.
+template <typename Append> void ForEachPrompt(const CommonShareMemory& block, Append append) {
+    const unsigned long count = ReadPromptCount(block);
+    for (std::size_t i = 0; i < count && i < kPromptSlots; ++i) {
+        const std::size_t length = PromptLength(block, i);
+        if (length == 0) {
+            Trace("SM[%d] is null, unbelievable!!", static_cast<int>(i));
+            continue;
+        }
+        append(block.prompts[i], length);
+    }
+}
+
 std::wstring Utf8ToWide(const char* text, std::size_t length) {
     if (length == 0) {
         return std::wstring();
@@ -168,130 +198,75 @@ DWORD CShareMem::AddViolateRule(const std::string& text, DWORD waitMs) {
     if (text.empty()) {
         return ERROR_SUCCESS;
     }
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-
-    const unsigned long count = ReadPromptCount(*block);
-    if (count >= kPromptSlots) {
-        Trace("SM array is full!!");
-        return ERROR_SUCCESS;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t length = PromptLength(*block, i);
-        if (length == text.size() && std::memcmp(block->prompts[i], text.data(), length) == 0) {
-            Trace("Exist in prompts[%d]!!", static_cast<int>(i));
-            return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [&text](CommonShareMemory& block) {
+        const unsigned long count = ReadPromptCount(block);
+        if (count >= kPromptSlots) {
+            Trace("SM array is full!!");
+            return;
         }
-    }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t length = PromptLength(block, i);
+            if (length == text.size() && std::memcmp(block.prompts[i], text.data(), length) == 0) {
+                Trace("Exist in prompts[%d]!!", static_cast<int>(i));
+                return;
+            }
+        }
 
-    char* slot = block->prompts[count];
-    std::memset(slot, 0, kPromptSlotSize);
-    const std::size_t copied = text.size() < kPromptTextMax ? text.size() : kPromptTextMax;
-    std::memcpy(slot, text.data(), copied);
-    const HRESULT copyResult = text.size() > kPromptTextMax ? kCopyTruncated : S_OK;
+        char* slot = block.prompts[count];
+        std::memset(slot, 0, kPromptSlotSize);
+        const std::size_t copied = text.size() < kPromptTextMax ? text.size() : kPromptTextMax;
+        std::memcpy(slot, text.data(), copied);
+        const HRESULT copyResult = text.size() > kPromptTextMax ? kCopyTruncated : S_OK;
 
-    char countText[16];
-    std::snprintf(countText, sizeof(countText), "%d", static_cast<int>(count + 1));
-    std::memset(block->promptCount, 0, sizeof(block->promptCount));
-    std::memcpy(block->promptCount, countText, std::strlen(countText));
+        char countText[16];
+        std::snprintf(countText, sizeof(countText), "%d", static_cast<int>(count + 1));
+        std::memset(block.promptCount, 0, sizeof(block.promptCount));
+        std::memcpy(block.promptCount, countText, std::strlen(countText));
 
-    Trace("copy msg %s to SM[%d] succeed, RET=0x%x", text.c_str(), static_cast<int>(count),
-          static_cast<unsigned>(copyResult));
-    return ERROR_SUCCESS;
+        Trace("copy msg %s to SM[%d] succeed, RET=0x%x", text.c_str(), static_cast<int>(count),
+              static_cast<unsigned>(copyResult));
+    });
 }
 
 DWORD CShareMem::ClearPrompts(DWORD waitMs) {
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-    std::memset(block->promptCount, 0, sizeof(block->promptCount));
-    std::memset(block->prompts, 0, sizeof(block->prompts));
-    return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [](CommonShareMemory& block) {
+        std::memset(block.promptCount, 0, sizeof(block.promptCount));
+        std::memset(block.prompts, 0, sizeof(block.prompts));
+    });
 }
 
 DWORD CShareMem::GetPrompts(std::string& out, DWORD waitMs) {
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-    out.clear();
-    const unsigned long count = ReadPromptCount(*block);
-    for (std::size_t i = 0; i < count && i < kPromptSlots; ++i) {
-        const std::size_t length = PromptLength(*block, i);
-        if (length == 0) {
-            Trace("SM[%d] is null, unbelievable!!", static_cast<int>(i));
-            continue;
-        }
-        out.append(block->prompts[i], length);
-        out.append("<br />");
-    }
-    return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [&out](CommonShareMemory& block) {
+        out.clear();
+        ForEachPrompt(block, [&out](const char* text, std::size_t length) {
+            out.append(text, length);
+            out.append("<br />");
+        });
+    });
 }
 
 DWORD CShareMem::GetPromptsW(std::wstring& out, DWORD waitMs) {
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-    out.clear();
-    const unsigned long count = ReadPromptCount(*block);
-    for (std::size_t i = 0; i < count && i < kPromptSlots; ++i) {
-        const std::size_t length = PromptLength(*block, i);
-        if (length == 0) {
-            Trace("SM[%d] is null, unbelievable!!", static_cast<int>(i));
-            continue;
-        }
-        out.append(Utf8ToWide(block->prompts[i], length));
-        out.append(L"<br />");
-    }
-    return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [&out](CommonShareMemory& block) {
+        out.clear();
+        ForEachPrompt(block, [&out](const char* text, std::size_t length) {
+            out.append(Utf8ToWide(text, length));
+            out.append(L"<br />");
+        });
+    });
 }
 
 DWORD CShareMem::WriteMessage(const std::string& text, DWORD waitMs) {
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-    const std::size_t length = text.size() < kMessageTextMax ? text.size() : kMessageTextMax;
-    std::memcpy(block->message, text.data(), length);
-    block->message[length] = '\0';
-    return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [&text](CommonShareMemory& block) {
+        const std::size_t length = text.size() < kMessageTextMax ? text.size() : kMessageTextMax;
+        std::memcpy(block.message, text.data(), length);
+        block.message[length] = '\0';
+    });
 }
 
 DWORD CShareMem::ReadMessage(std::string& out, DWORD waitMs) {
-    CommonShareMemory* block = View();
-    if (block == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    NamedMutexScope lock(kShareMemoryMutexName, m_security.Get(), waitMs);
-    if (lock.Result() != ERROR_SUCCESS) {
-        return lock.Result();
-    }
-    out.assign(block->message, strnlen(block->message, kMessageTextMax));
-    return ERROR_SUCCESS;
+    return UnderSharedMutex(View(), m_security.Get(), waitMs, [&out](CommonShareMemory& block) {
+        out.assign(block.message, strnlen(block.message, kMessageTextMax));
+    });
 }
 
 DWORD CShareMem::RequestStop(DWORD waitMs, DWORD code, int mode) {

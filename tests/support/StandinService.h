@@ -26,6 +26,7 @@
 #include <windows.h>
 
 #include "LogViewCodec.h"
+#include "WaitFor.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <chrono>
@@ -300,16 +301,7 @@ public:
 private:
     template <typename Condition>
     static bool Poll(Condition condition, std::chrono::milliseconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        for (;;) {
-            if (condition()) {
-                return true;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return condition();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        return WaitFor(condition, bound, std::chrono::milliseconds(50));
     }
 
     static corvanelib::UniqueServiceHandle Open(DWORD access, DWORD& error) {
