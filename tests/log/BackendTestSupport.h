@@ -7,6 +7,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "corvanelib/log/CorvaneLog.h"
@@ -14,45 +17,31 @@
 namespace corvane_test {
 
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    const bool ok =
-        file != INVALID_HANDLE_VALUE &&
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size();
-    CloseHandle(file);
-    return ok;
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
+    return static_cast<bool>(out << bytes);
 }
 
 // The whole file, or "<missing>".
 inline std::string ReadBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    std::string bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
-        bytes.append(buffer, read);
-    }
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 // A fresh directory under the temporary folder, removed with its files afterwards.
 class TestDirectory {
 public:
-    explicit TestDirectory(const std::wstring& name) {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        m_path = temp + (L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId()));
-        Remove();
-        CreateDirectoryW(m_path.c_str(), nullptr);
+    explicit TestDirectory(const std::wstring& name)
+        : m_path((std::filesystem::temp_directory_path() /
+                  (L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
+                     .wstring()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+        std::filesystem::create_directory(m_path, ignored);
     }
-    ~TestDirectory() { Remove(); }
+    ~TestDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
     TestDirectory(const TestDirectory&) = delete;
     TestDirectory& operator=(const TestDirectory&) = delete;
 
@@ -60,17 +49,6 @@ public:
     std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
 
 private:
-    void Remove() {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((m_path + L"\\*").c_str(), &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
-             more = FindNextFileW(search, &found)) {
-            DeleteFileW(File(found.cFileName).c_str());
-        }
-        FindClose(search);
-        RemoveDirectoryW(m_path.c_str());
-    }
-
     std::wstring m_path;
 };
 
