@@ -247,8 +247,17 @@ TEST_F(ConsoleLive, AReportWithAnUnknownStatusOnlyCancelsTheTimeout) {
     LiveDialog dialog(tasks);
     ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
     const unsigned port = dialog.Port();
-    // Sent inside the press: it is served before the time-out can fire.
-    tasks.onStart = [&] { service.Report(port, 5); };
+    // Sent inside the press, and held there until its notification is queued: posted messages
+    // are served before any timer, so the report comes before the time-out can fire.
+    const HWND window = dialog.Window();
+    tasks.onStart = [this, port, window] {
+        service.Report(port, 5);
+        MSG queued;
+        WaitFor([&] {
+            return PeekMessageW(&queued, window, CBrantelDlg::kSocketMessage,
+                                CBrantelDlg::kSocketMessage, PM_NOREMOVE) != FALSE;
+        });
+    };
     dialog.Click(IDC_START_STOP);
     ASSERT_TRUE(WaitFor([&] { return tasks.starts == 1 && !dialog.Enabled(IDC_START_STOP); }));
     Sleep(800);
