@@ -19,6 +19,7 @@
 using corvane_test::ImportHook;
 using corvane_test::LogCapture;
 using corvane_test::LogRecord;
+using corvane_test::Refuse;
 using corvane_test::StandinService;
 using corvanelib::CNTService;
 using corvanelib::CNTServiceControlManager;
@@ -109,13 +110,11 @@ TEST_F(CorvaneMgrTasks, AlreadyRunningGetsRecoveryActionsButNoStartRequest) {
     EXPECT_EQ(g_seen.recovery.dwResetPeriod, 86400u);
     EXPECT_EQ(g_seen.recovery.lpRebootMsg, nullptr);
     EXPECT_EQ(g_seen.recovery.lpCommand, nullptr);
-    ASSERT_EQ(g_seen.actions.size(), 3u);
-    EXPECT_EQ(g_seen.actions[0].Type, SC_ACTION_RESTART);
-    EXPECT_EQ(g_seen.actions[0].Delay, 30000u);
-    EXPECT_EQ(g_seen.actions[1].Type, SC_ACTION_RESTART);
-    EXPECT_EQ(g_seen.actions[1].Delay, 30000u);
-    EXPECT_EQ(g_seen.actions[2].Type, SC_ACTION_NONE);
-    EXPECT_EQ(g_seen.actions[2].Delay, 0u);
+    std::wstring actions; // type/delay of each: restart twice after 30 s, then none
+    for (const SC_ACTION& action : g_seen.actions) {
+        actions += std::to_wstring(action.Type) + L"/" + std::to_wstring(action.Delay) + L" ";
+    }
+    EXPECT_EQ(actions, L"1/30000 1/30000 0/0 ");
 
     SERVICE_STATUS status = {};
     EXPECT_EQ(Tasks::CheckServiceStatus(status), 0u);
@@ -187,21 +186,6 @@ SC_HANDLE WINAPI LimitedManager(LPCWSTR machine, LPCWSTR database, DWORD access)
     return g_realOpenManager(machine, database, access);
 }
 
-SC_HANDLE WINAPI SilentlyRefusedManager(LPCWSTR, LPCWSTR, DWORD) {
-    SetLastError(ERROR_SUCCESS);
-    return nullptr;
-}
-
-BOOL WINAPI FailingStatus(SC_HANDLE, LPSERVICE_STATUS) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-}
-
-BOOL WINAPI RefusedChange2(SC_HANDLE, DWORD, LPVOID) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
 TEST_F(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
     Install(SERVICE_DEMAND_START);
     LogCapture capture;
@@ -233,7 +217,8 @@ TEST_F(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
     capture.Clear();
     {
         // A failure that leaves no error code must not read as success.
-        ImportHook open("advapi32.dll", "OpenSCManagerW", &SilentlyRefusedManager);
+        ImportHook open("advapi32.dll", "OpenSCManagerW",
+                        &Refuse<ERROR_SUCCESS, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>);
         ASSERT_TRUE(open.Installed());
         SERVICE_STATUS status = {};
         EXPECT_EQ(Tasks::CheckServiceStatus(status), static_cast<DWORD>(ERROR_INTERNAL_ERROR));
@@ -244,7 +229,8 @@ TEST_F(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
     }
     capture.Clear();
     {
-        ImportHook status("advapi32.dll", "QueryServiceStatus", &FailingStatus);
+        ImportHook status("advapi32.dll", "QueryServiceStatus",
+                          &Refuse<ERROR_INVALID_HANDLE, BOOL, SC_HANDLE, LPSERVICE_STATUS>);
         ASSERT_TRUE(status.Installed());
         SERVICE_STATUS out = {};
         EXPECT_EQ(Tasks::CheckServiceStatus(out), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -254,7 +240,8 @@ TEST_F(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
     }
     capture.Clear();
     {
-        ImportHook change2("advapi32.dll", "ChangeServiceConfig2W", &RefusedChange2);
+        ImportHook change2("advapi32.dll", "ChangeServiceConfig2W",
+                           &Refuse<ERROR_ACCESS_DENIED, BOOL, SC_HANDLE, DWORD, LPVOID>);
         ASSERT_TRUE(change2.Installed());
         EXPECT_EQ(Tasks::configServiceAutoRestart(), 0u);
         ExpectOneRecord(capture, kRecovery, 3,

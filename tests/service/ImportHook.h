@@ -73,4 +73,10 @@ private:
     std::vector<decltype(IMAGE_THUNK_DATA().u1.Function)*> m_slots;
 };
 
+// A stand-in that fails every call: the type's zero value, with `Error` as the last error.
+template <DWORD Error, typename Result, typename... Args> Result WINAPI Refuse(Args...) {
+    SetLastError(Error);
+    return Result();
+}
+
 } // namespace corvane_test

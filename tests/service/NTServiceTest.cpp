@@ -14,6 +14,7 @@
 #include <vector>
 
 using corvane_test::ImportHook;
+using corvane_test::Refuse;
 using corvanelib::CNTService;
 using corvanelib::CNTServiceControlManager;
 
@@ -50,25 +51,13 @@ protected:
     CNTService service;
 };
 
-SC_HANDLE WINAPI RefusedManager(LPCWSTR, LPCWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
-TEST_F(ServiceWrapper, AttachDetachOpenAndTheLockKeepOwnershipStraight) {
-    // The platform has ignored the database lock since major version 6: none is taken there.
-    ASSERT_GE(manager.MajorVersion(), 6u);
-    EXPECT_TRUE(manager.Lock());
-    EXPECT_FALSE(manager.HoldsLock());
-    EXPECT_TRUE(manager.Unlock());
-
+TEST_F(ServiceWrapper, AttachDetachOpenKeepOwnershipStraight) {
     SC_HANDLE created = service.Detach();
     EXPECT_FALSE(service.Close());
     SC_HANDLE other = OpenServiceW(manager.GetHandle(), kName, SERVICE_QUERY_STATUS);
     {
         CNTService owner;
-        EXPECT_TRUE(owner.Attach(created));
-        EXPECT_TRUE(owner.Attach(created));
+        EXPECT_TRUE(owner.Attach(created) && owner.Attach(created));
         EXPECT_TRUE(IsOpen(created));
         EXPECT_TRUE(owner.Attach(other));
         EXPECT_FALSE(IsOpen(created));
@@ -83,19 +72,27 @@ TEST_F(ServiceWrapper, AttachDetachOpenAndTheLockKeepOwnershipStraight) {
     CNTServiceControlManager second;
     SC_HANDLE first = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE next = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    EXPECT_TRUE(second.Attach(first));
-    EXPECT_TRUE(second.Attach(first));
+    EXPECT_TRUE(second.Attach(first) && second.Attach(first));
     EXPECT_TRUE(ManagerIsOpen(first));
     EXPECT_TRUE(second.Attach(next));
     EXPECT_FALSE(ManagerIsOpen(first));
     {
         // A refused reconnect leaves the object unconnected, the old connection closed.
-        ImportHook hook("advapi32.dll", "OpenSCManagerW", &RefusedManager);
+        ImportHook hook("advapi32.dll", "OpenSCManagerW",
+                        &Refuse<ERROR_ACCESS_DENIED, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>);
         ASSERT_TRUE(hook.Installed());
         EXPECT_FALSE(second.Open(nullptr, SC_MANAGER_CONNECT));
     }
     EXPECT_EQ(second.GetHandle(), nullptr);
     EXPECT_FALSE(ManagerIsOpen(next));
+
+    // Descriptions read back, and read as empty when unset.
+    std::wstring text = L"stale";
+    ASSERT_TRUE(service.QueryDescription(text)) << GetLastError();
+    EXPECT_EQ(text, L"");
+    ASSERT_TRUE(service.SetDescription(L"Admission probe, \u00e9t\u00e9"));
+    ASSERT_TRUE(service.QueryDescription(text));
+    EXPECT_EQ(text, L"Admission probe, \u00e9t\u00e9");
 }
 
 BOOL WINAPI OldVersion(OSVERSIONINFOW* info) {
@@ -103,12 +100,13 @@ BOOL WINAPI OldVersion(OSVERSIONINFOW* info) {
     return TRUE;
 }
 
-SC_LOCK WINAPI LockedElsewhere(SC_HANDLE) {
-    SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
-    return nullptr;
-}
+TEST(ServiceManager, LockOnlyBeforeVersion6AndAFailedRelockKeepsIt) {
+    // The platform has ignored the database lock since major version 6: none is taken there.
+    CNTServiceControlManager current;
+    ASSERT_TRUE(current.Open(nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_GE(current.MajorVersion(), 6u);
+    EXPECT_TRUE(current.Lock() && !current.HoldsLock() && current.Unlock());
 
-TEST(ServiceManager, OlderVersionsLockAndAFailedRelockKeepsTheLock) {
     std::unique_ptr<CNTServiceControlManager> manager;
     {
         ImportHook version("kernel32.dll", "GetVersionExW", &OldVersion);
@@ -119,7 +117,8 @@ TEST(ServiceManager, OlderVersionsLockAndAFailedRelockKeepsTheLock) {
     ASSERT_TRUE(manager->Lock()) << GetLastError();
     EXPECT_TRUE(manager->HoldsLock());
     {
-        ImportHook lock("advapi32.dll", "LockServiceDatabase", &LockedElsewhere);
+        ImportHook lock("advapi32.dll", "LockServiceDatabase",
+                        &Refuse<ERROR_SERVICE_DATABASE_LOCKED, SC_LOCK, SC_HANDLE>);
         ASSERT_TRUE(lock.Installed());
         EXPECT_FALSE(manager->Lock());
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
@@ -129,20 +128,10 @@ TEST(ServiceManager, OlderVersionsLockAndAFailedRelockKeepsTheLock) {
     EXPECT_FALSE(manager->HoldsLock());
 }
 
-TEST_F(ServiceWrapper, DescriptionReadsBackAndIsEmptyWhenUnset) {
-    std::wstring text = L"stale";
-    ASSERT_TRUE(service.QueryDescription(text)) << GetLastError();
-    EXPECT_EQ(text, L"");
-    ASSERT_TRUE(service.SetDescription(L"Admission probe, \u00e9t\u00e9"));
-    ASSERT_TRUE(service.QueryDescription(text));
-    EXPECT_EQ(text, L"Admission probe, \u00e9t\u00e9");
-}
-
 // What the platform answers to the size query and to the query proper.
 struct ScriptedQuery {
     BOOL firstResult;
-    DWORD firstError;
-    DWORD needed;
+    DWORD firstError, needed;
     BOOL secondResult;
     DWORD secondError;
     int calls;
@@ -216,10 +205,8 @@ TEST(ServiceBuffers, TwoCallPatternAndMissingExtendedCalls) {
 // A clock that only the wait's sleeps move, and a service whose state the test sets.
 struct ScriptedWait {
     DWORD now;
-    int runningAtQuery; // 0: never
-    int failAtQuery;    // 0: never
-    int queries;
-    int sleeps;
+    int runningAtQuery, failAtQuery; // 0: never
+    int queries, sleeps;
 };
 ScriptedWait g_wait;
 
@@ -251,8 +238,7 @@ TEST(ServiceWait, StateBeforeTheFirstSleepTimeOnlyAfterASleep) {
         DWORD timeout;
         BOOL result;
         DWORD error;
-        int queries;
-        int sleeps;
+        int queries, sleeps;
     } cases[] = {
         // Never running, 5000 ms polled every 500 ms: eleven queries, eleven sleeps; the same
         // when the tick counter wraps during the wait.
@@ -291,28 +277,21 @@ template <typename Entry> BOOL Collect(void* context, const Entry* entry) {
 }
 
 TEST_F(ServiceWrapper, EnumerationsHandOutEntriesUntilTheCallbackStops) {
-    Collected all = {{}, SIZE_MAX};
+    Collected all = {{}, SIZE_MAX}, first = {{}, 1}, firstEx = {{}, 1}, none = {{}, SIZE_MAX};
     ASSERT_TRUE(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &all,
                                      &Collect<ENUM_SERVICE_STATUSW>))
         << GetLastError();
     ASSERT_GT(all.names.size(), 1u);
     EXPECT_NE(std::find(all.names.begin(), all.names.end(), kName), all.names.end());
-    Collected first = {{}, 1};
     EXPECT_TRUE(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &first,
                                      &Collect<ENUM_SERVICE_STATUSW>));
-    EXPECT_EQ(first.names.size(), 1u);
-
-    Collected firstEx = {{}, 1};
     EXPECT_TRUE(manager.EnumServicesEx(SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, &firstEx,
-                                       &Collect<ENUM_SERVICE_STATUS_PROCESSW>))
-        << GetLastError();
-    EXPECT_EQ(firstEx.names.size(), 1u);
-
+                                       &Collect<ENUM_SERVICE_STATUS_PROCESSW>));
     // Nothing depends on the probe: the size query succeeds, the callback is never called.
-    Collected none = {{}, SIZE_MAX};
     EXPECT_TRUE(
         service.EnumDependentServices(SERVICE_STATE_ALL, &none, &Collect<ENUM_SERVICE_STATUSW>));
-    EXPECT_TRUE(none.names.empty());
+    EXPECT_EQ((std::vector<size_t>{first.names.size(), firstEx.names.size(), none.names.size()}),
+              (std::vector<size_t>{1, 1, 0}));
 }
 
 } // namespace
