@@ -1,5 +1,7 @@
 // The log-view socket against real datagrams over loopback, served through window messages on
-// the test's own thread the way the main dialog serves them.
+// the test's own thread the way the main dialog serves them. Other programs on this machine
+// (a stand-in service of another test run) may send to the same ports, so the sockets under
+// test keep only what the test's own sender sent.
 #include "ClientSocket.h"
 #include "LocalAddress.h"
 #include "LogViewCodec.h"
@@ -15,122 +17,66 @@
 namespace {
 
 constexpr UINT kSocketMessage = WM_APP + 7;
-
-struct WinsockSession {
-    WinsockSession() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~WinsockSession() { WSACleanup(); }
-};
-
-// A message-only window that hands its socket notifications to whichever socket is attached.
-class NotifyWindow {
-public:
-    NotifyWindow() {
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = &NotifyWindow::Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"SocketTestNotifyWindow";
-        RegisterClassW(&wc);
-        m_hwnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                 wc.hInstance, nullptr);
-        SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~NotifyWindow() { DestroyWindow(m_hwnd); }
-    HWND hwnd() const { return m_hwnd; }
-    void Attach(CDatagramSocket* socket) { m_socket = socket; }
-
-private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (msg == kSocketMessage && self != nullptr && self->m_socket != nullptr) {
-            self->m_socket->OnSocketMessage(wParam, lParam);
-            return 0;
-        }
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
-    }
-    HWND m_hwnd = nullptr;
-    CDatagramSocket* m_socket = nullptr;
-};
+using std::chrono::milliseconds;
+using namespace std::string_literals;
 
 // Serves this thread's messages until `condition` holds or `bound` has passed.
-template <typename Condition>
-bool PumpUntil(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
+template <typename Condition> bool PumpUntil(Condition condition, milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (condition()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
+        if (condition() || std::chrono::steady_clock::now() >= deadline) {
+            return condition();
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
-
-// Serves messages for a while and reports whether `condition` stayed false the whole time.
-template <typename Condition> bool StaysFalse(Condition condition) {
-    return !PumpUntil(condition, std::chrono::milliseconds(300));
+template <typename Condition> bool PumpUntil(Condition condition) {
+    return PumpUntil(condition, milliseconds(20000));
+}
+void PumpFor(milliseconds time) {
+    PumpUntil([] { return false; }, time);
 }
 
-corvanelib::UniqueSocket BindUdp(unsigned short port) {
+corvanelib::UniqueSocket BindUdp(unsigned port) {
     corvanelib::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     sockaddr_in local = {};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(port);
+    local.sin_port = htons(static_cast<unsigned short>(port));
     if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
         s.reset();
     }
     return s;
 }
 
-unsigned short LocalPort(SOCKET s) {
+unsigned LocalPort(SOCKET s) {
     sockaddr_in local = {};
     int cb = sizeof(local);
     getsockname(s, reinterpret_cast<sockaddr*>(&local), &cb);
     return ntohs(local.sin_port);
 }
 
-class Sender {
-public:
-    Sender() : m_socket(BindUdp(0)) {}
-    unsigned short Port() const { return LocalPort(m_socket.get()); }
-    void SendTo(unsigned port, const std::vector<std::uint8_t>& datagram,
-                const char* address = "127.0.0.1") const {
-        sockaddr_in to = {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<unsigned short>(port));
-        inet_pton(AF_INET, address, &to.sin_addr);
-        sendto(m_socket.get(), reinterpret_cast<const char*>(datagram.data()),
-               static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof(to));
-    }
-
-private:
-    corvanelib::UniqueSocket m_socket;
-};
+std::vector<std::uint8_t> Scrambled(const std::string& plain) {
+    std::vector<std::uint8_t> data(plain.begin(), plain.end());
+    logview::Scramble(data.data(), data.size(), logview::MakeKey());
+    return data;
+}
 
 struct Received {
     std::string data;
-    bool terminated = false;
+    bool terminated;
     std::string address;
-    unsigned port = 0;
+    unsigned port;
 };
 
-// Other programs on this machine (a stand-in service of another test run) may send to the
-// same ports; the sockets under test keep only what the test's own sender sent.
 class RecordingSocket : public CMySocket {
 public:
-    explicit RecordingSocket(unsigned onlyFrom = 0) : m_onlyFrom(onlyFrom) {}
+    explicit RecordingSocket(unsigned onlyFrom) : m_onlyFrom(onlyFrom) {}
     void OnPacket(char* data, int length, const char* address, unsigned port) override {
-        if (m_onlyFrom == 0 || port == m_onlyFrom) {
+        if (port == m_onlyFrom) {
             packets.push_back({std::string(data, static_cast<size_t>(length)), data[length] == '\0',
                                address, port});
         }
@@ -161,105 +107,121 @@ struct FakeOwner : ILogViewOwner {
     std::vector<int> statusIds;
     int cancels = 0;
     std::vector<std::string> lines;
-    size_t Events() const { return statusIds.size() + static_cast<size_t>(cancels) + lines.size(); }
 };
-
-std::vector<std::uint8_t> Scrambled(std::vector<std::uint8_t> plain) {
-    logview::Scramble(plain.data(), plain.size(), logview::MakeKey());
-    return plain;
-}
 
 class SocketTest : public testing::Test {
 protected:
-    WinsockSession winsock;
-    NotifyWindow window;
-    Sender sender;
+    void SetUp() override {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        m_sender = BindUdp(0);
+        m_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                   nullptr);
+        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc));
+    }
+    void TearDown() override {
+        DestroyWindow(m_window);
+        m_sender.reset();
+        WSACleanup();
+    }
+    // The window hands its socket notifications to the socket under test.
+    void Attach(CDatagramSocket& socket) {
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&socket));
+    }
+    void Send(unsigned port, const std::vector<std::uint8_t>& datagram) {
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<unsigned short>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(m_sender.get(), reinterpret_cast<const char*>(datagram.data()),
+               static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof(to));
+    }
+    unsigned SenderPort() const { return LocalPort(m_sender.get()); }
+
+    HWND m_window = nullptr;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+        auto* socket = reinterpret_cast<CDatagramSocket*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (msg == kSocketMessage && socket != nullptr) {
+            socket->OnSocketMessage(wParam, lParam);
+            return 0;
+        }
+        return DefWindowProcW(window, msg, wParam, lParam);
+    }
+    corvanelib::UniqueSocket m_sender;
 };
 
-TEST_F(SocketTest, BindsTheFirstFreePortFrom461) {
-    // Ports are shared with the whole machine; the case needs 461 to 463 free to begin with.
+TEST_F(SocketTest, BindsTheFirstFreePortAndDeliversUnscrambledDatagrams) {
     auto first = BindUdp(461);
     auto second = BindUdp(462);
     if (!first || !second || !BindUdp(463)) {
         GTEST_SKIP() << "ports 461-463 are in use on this machine";
     }
-    RecordingSocket s;
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
+    RecordingSocket s(SenderPort());
+    ASSERT_EQ(0u, s.Create(m_window, kSocketMessage));
     EXPECT_EQ(463u, s.BoundPort());
     EXPECT_EQ(463u, LocalPort(s.Handle()));
-
-    // Once 461 is free again, a new socket takes it.
-    first.reset();
-    RecordingSocket again;
-    ASSERT_EQ(0u, again.Create(window.hwnd(), kSocketMessage));
-    EXPECT_EQ(461u, again.BoundPort());
-}
-
-TEST_F(SocketTest, DeliversUnscrambledDatagramsWithTheirSender) {
-    RecordingSocket s(sender.Port());
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
-    window.Attach(&s);
+    Attach(s);
 
     const std::string plain = "a datagram longer than one key of thirty-two bytes";
-    sender.SendTo(s.BoundPort(), Scrambled({plain.begin(), plain.end()}));
+    Send(463, Scrambled(plain));
     ASSERT_TRUE(PumpUntil([&] { return s.packets.size() == 1; }));
     EXPECT_EQ(plain, s.packets[0].data);
     EXPECT_TRUE(s.packets[0].terminated);
     EXPECT_EQ("127.0.0.1", s.packets[0].address);
-    EXPECT_EQ(sender.Port(), s.packets[0].port);
 
-    // A full-size datagram fits; one byte more fails the receive and passes nothing on; an
-    // empty one passes nothing on either. The datagram after them still arrives.
-    sender.SendTo(s.BoundPort(), std::vector<std::uint8_t>(8192, 0x41));
-    ASSERT_TRUE(PumpUntil([&] { return s.packets.size() == 2; }));
+    // A full-size datagram fits; one byte more fails the receive and passes nothing on, as
+    // does an empty one; the datagram after them still arrives.
+    Send(463, std::vector<std::uint8_t>(8192, 0x41));
+    Send(463, std::vector<std::uint8_t>(8193, 0x41));
+    Send(463, {});
+    Send(463, Scrambled("end"));
+    ASSERT_TRUE(PumpUntil([&] { return s.packets.size() >= 2 && s.packets.back().data == "end"; }));
+    ASSERT_EQ(3u, s.packets.size());
     EXPECT_EQ(8192u, s.packets[1].data.size());
     EXPECT_TRUE(s.packets[1].terminated);
-    sender.SendTo(s.BoundPort(), std::vector<std::uint8_t>(8193, 0x41));
-    sender.SendTo(s.BoundPort(), {});
-    sender.SendTo(s.BoundPort(), Scrambled({'e', 'n', 'd'}));
-    ASSERT_TRUE(PumpUntil([&] { return s.packets.size() >= 3; }));
-    EXPECT_TRUE(StaysFalse([&] { return s.packets.size() > 3; }));
-    EXPECT_EQ("end", s.packets[2].data);
 }
 
 TEST_F(SocketTest, NotificationsLeftForAClosedSocketAreIgnored) {
-    RecordingSocket s(sender.Port());
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
-    window.Attach(&s);
-    const unsigned port = s.BoundPort();
-    sender.SendTo(port, Scrambled({'x'}));
-    // Let the notification reach the queue, then close before it is served.
-    Sleep(200);
+    RecordingSocket s(SenderPort());
+    ASSERT_EQ(0u, s.Create(m_window, kSocketMessage));
+    Attach(s);
+    Send(s.BoundPort(), Scrambled("x"));
+    Sleep(200); // the notification reaches the queue; the socket goes before it is served
     s.Close();
-    EXPECT_TRUE(StaysFalse([&] { return !s.packets.empty(); }));
+    PumpFor(milliseconds(300));
+    EXPECT_TRUE(s.packets.empty());
 
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
-    sender.SendTo(s.BoundPort(), Scrambled({'y'}));
+    ASSERT_EQ(0u, s.Create(m_window, kSocketMessage));
+    Send(s.BoundPort(), Scrambled("y"));
     ASSERT_TRUE(PumpUntil([&] { return !s.packets.empty(); }));
     EXPECT_EQ("y", s.packets[0].data);
 }
 
-TEST_F(SocketTest, ClientSocketIgnoresForeignAndDamagedDatagrams) {
-    ClientSocketFrom s(sender.Port());
+TEST_F(SocketTest, ClientSocketTakesOnlySoundDatagramsFromThisMachine) {
+    ClientSocketFrom s(SenderPort());
     FakeOwner owner;
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
-    window.Attach(&s);
+    ASSERT_EQ(0u, s.Create(m_window, kSocketMessage));
+    Attach(s);
+    const unsigned port = s.BoundPort();
     const logview::Key key = logview::MakeKey();
     // Until the owner is set, even a sound report is dropped.
-    sender.SendTo(s.BoundPort(), logview::EncodeStatus(1, key));
-    PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    Send(port, logview::EncodeStatus(1, key));
+    PumpFor(milliseconds(300));
     s.SetOwner(&owner);
-    const logview::Key otherKey = logview::MakeKey({0x1234, 0x77, 0x1F3, 0x11});
 
-    sender.SendTo(s.BoundPort(), logview::EncodeStatus(1, otherKey));
-    sender.SendTo(s.BoundPort(), logview::EncodeLogLine("foreign", otherKey));
+    const logview::Key otherKey = logview::MakeKey({0x1234, 0x77, 0x1F3, 0x11});
+    Send(port, logview::EncodeStatus(1, otherKey));
+    Send(port, logview::EncodeLogLine("foreign", otherKey));
     const auto status = logview::EncodeStatus(1, key);
     for (size_t n = 1; n < status.size(); ++n) {
-        sender.SendTo(s.BoundPort(), {status.begin(), status.begin() + n});
+        Send(port, {status.begin(), status.begin() + n});
     }
     const auto line = logview::EncodeLogLine("a line of text", key);
     for (size_t n = 1; n < line.size(); ++n) {
-        sender.SendTo(s.BoundPort(), {line.begin(), line.begin() + n});
+        Send(port, {line.begin(), line.begin() + n});
     }
     std::uint32_t seed = 12345;
     for (int i = 0; i < 50; ++i) {
@@ -268,39 +230,29 @@ TEST_F(SocketTest, ClientSocketIgnoresForeignAndDamagedDatagrams) {
             seed = seed * 1103515245u + 12345u;
             b = static_cast<std::uint8_t>(seed >> 16);
         }
-        sender.SendTo(s.BoundPort(), noise);
+        Send(port, noise);
     }
-    // A valid report sent last proves the socket served everything before it and still works.
-    sender.SendTo(s.BoundPort(), logview::EncodeStatus(2, key));
+    // A sound report sent last shows that everything before it was served, and ignored.
+    Send(port, logview::EncodeStatus(2, key));
     ASSERT_TRUE(PumpUntil([&] { return owner.cancels >= 1; }));
-    EXPECT_TRUE(StaysFalse([&] { return owner.Events() > 2; }));
+    PumpFor(milliseconds(300));
     EXPECT_EQ(std::vector<int>{107}, owner.statusIds);
     EXPECT_EQ(1, owner.cancels);
     EXPECT_TRUE(owner.lines.empty());
-}
 
-TEST_F(SocketTest, ClientSocketTakesOnlySendersOnThisMachine) {
-    CClientSocket s;
-    FakeOwner owner;
-    ASSERT_EQ(0u, s.Create(window.hwnd(), kSocketMessage));
-    s.SetOwner(&owner);
-    // OnPacket takes datagrams as they are after unscrambling.
-    auto report = logview::EncodeStatus(1, logview::MakeKey());
-    logview::Scramble(report.data(), report.size(), logview::MakeKey());
+    // The same report from elsewhere on the network is dropped; from this machine it is taken.
+    // (OnPacket takes datagrams as they are after unscrambling.)
     auto deliver = [&](const char* from) {
-        std::vector<char> buffer(report.begin(), report.end());
-        buffer.push_back('\0');
-        s.OnPacket(buffer.data(), static_cast<int>(report.size()), from, 4000);
+        std::string report = "\x46\x19\x58\x26\x64\0\0\0\x01\0\0\0"s;
+        s.CClientSocket::OnPacket(&report[0], static_cast<int>(report.size()), from, 4000);
     };
-
-    deliver("203.0.113.9");
-    deliver("10.255.255.1");
-    deliver("not an address");
-    EXPECT_EQ(0u, owner.Events());
-
+    for (const char* foreign : {"203.0.113.9", "10.255.255.1", "not an address"}) {
+        deliver(foreign);
+    }
+    EXPECT_EQ(1, owner.cancels);
     deliver("127.0.0.1");
     deliver("127.4.5.6");
-    EXPECT_EQ(2, owner.cancels);
+    EXPECT_EQ(3, owner.cancels);
 
     // Every address of this machine's own interfaces counts as this machine.
     char hostName[256] = {};
