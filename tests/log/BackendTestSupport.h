@@ -28,57 +28,46 @@ inline std::string ReadBytes(const std::wstring& path) {
 }
 
 // A fresh directory under the temporary folder, removed with its files afterwards.
-class TestDirectory {
-public:
+struct TestDirectory {
     explicit TestDirectory(const std::wstring& name)
-        : m_path((std::filesystem::temp_directory_path() /
-                  (L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
-                     .wstring()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-        std::filesystem::create_directory(m_path, ignored);
+        : path((std::filesystem::temp_directory_path() /
+                (L"cvn_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
+                   .wstring()) {
+        std::filesystem::remove_all(path, ignored);
+        std::filesystem::create_directory(path, ignored);
     }
-    ~TestDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TestDirectory(const TestDirectory&) = delete;
-    TestDirectory& operator=(const TestDirectory&) = delete;
+    ~TestDirectory() { std::filesystem::remove_all(path, ignored); }
+    std::wstring File(const std::wstring& name) const { return path + L"\\" + name; }
 
-    const std::wstring& Path() const { return m_path; } // without a trailing backslash
-    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    std::wstring m_path;
+    const std::wstring path; // without a trailing backslash
+    std::error_code ignored;
 };
 
-// "c:\config.ini", absent before and after the test. Every Write and Touch sets a write time no
-// earlier call used, so a change is seen whatever the file system's time resolution.
+// "c:\config.ini", absent before and after the test. Write and Touch set a write time no earlier
+// call used, so a change is seen whatever the file system's time resolution; WriteKeepingTime
+// puts the last one back.
 class ConfigFile {
 public:
     ConfigFile() { Delete(); }
     ~ConfigFile() { Delete(); }
-    ConfigFile(const ConfigFile&) = delete;
-    ConfigFile& operator=(const ConfigFile&) = delete;
 
     bool Write(const std::string& content) { return WriteBytes(kPath, content) && Touch(); }
-    bool Touch() {
-        ULARGE_INTEGER value;
-        value.QuadPart = 132000000000000000ull + 10000000ull * static_cast<unsigned>(++m_stamps);
-        return SetTime({value.LowPart, value.HighPart});
-    }
-    // New content under the old write time.
     bool WriteKeepingTime(const std::string& content) {
-        WIN32_FILE_ATTRIBUTE_DATA before;
-        return GetFileAttributesExW(kPath, GetFileExInfoStandard, &before) &&
-               WriteBytes(kPath, content) && SetTime(before.ftLastWriteTime);
+        return WriteBytes(kPath, content) && SetTime();
+    }
+    bool Touch() {
+        ++m_stamps;
+        return SetTime();
     }
     void Delete() { DeleteFileW(kPath); }
 
 private:
     static constexpr const wchar_t* kPath = L"c:\\config.ini";
 
-    static bool SetTime(const FILETIME& time) {
+    bool SetTime() const {
+        ULARGE_INTEGER value;
+        value.QuadPart = 132000000000000000ull + 10000000ull * static_cast<unsigned>(m_stamps);
+        const FILETIME time = {value.LowPart, value.HighPart};
         HANDLE file = CreateFileW(kPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         const bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
@@ -96,32 +85,26 @@ public:
     ~CountingConfig() override { StopWatcher(); }
 
     void Check() { CheckConfigChanged(); }
-    int Checks() const { return m_checks.load(); }
-    int Reloads() const { return m_reloads.load(); }
-    // Number of the check that made the last reread (checks count from 1).
-    int LastReloadingCheck() const { return m_lastReloadingCheck.load(); }
-
     // The setting's value, or "<none>".
     std::wstring Setting(const wchar_t* key) {
         std::wstring value;
         return GetSetting(key, value) == 0 ? value : L"<none>";
     }
 
+    std::atomic<int> checks{0};
+    std::atomic<int> reloads{0};
+    std::atomic<int> lastReloadingCheck{0}; // number of the check that made the last reread
+
 protected:
     void CheckConfigChanged() override {
         corvanelib::CommonConfig::CheckConfigChanged();
-        ++m_checks;
+        ++checks;
     }
     void Reload() override {
         corvanelib::CommonConfig::Reload();
-        ++m_reloads;
-        m_lastReloadingCheck = m_checks.load() + 1;
+        ++reloads;
+        lastReloadingCheck = checks + 1;
     }
-
-private:
-    std::atomic<int> m_checks{0};
-    std::atomic<int> m_reloads{0};
-    std::atomic<int> m_lastReloadingCheck{0};
 };
 
 } // namespace corvane_test

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-using corvane_test::ConfigFile;
 using corvane_test::ReadBytes;
-using corvane_test::TestDirectory;
 using corvanelib::g_commonConfig;
 using corvanelib::g_commonLog;
 
@@ -25,47 +23,42 @@ const char kFallbackNoticeBytes[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD6\xB8\xB
                                     "\xC9\xE8\xB1\xB8\xA3\xAC\xC8\xD5\xD6\xBE\xD0\xB4\xC8\xEB"
                                     "\xCE\xC4\xBC\xFE\xD6\xD0";
 
+// The log keeps its files open until the process ends, so its directory stays behind in the
+// prefix's temporary folder.
+const auto* const g_directory = new corvane_test::TestDirectory(L"initlog");
+const std::wstring g_logPath = g_directory->File(L"app.log");
+const std::wstring g_critPath = g_directory->File(L"app.log.crit");
+
 class InitLogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_directory = new TestDirectory(L"initlog");
         // An earlier run's file: the log appends to it.
-        ASSERT_TRUE(corvane_test::WriteBytes(LogPath(), "earlier line\r\n"));
-        corvanelib::InitLog(5, 1, L"app.log", L"log", s_directory->Path().c_str());
+        ASSERT_TRUE(corvane_test::WriteBytes(g_logPath, "earlier line\r\n"));
+        corvanelib::InitLog(5, 1, L"app.log", L"log", g_directory->path.c_str());
     }
     static void TearDownTestSuite() {
         g_commonConfig.StopWatcher();
-        // The log keeps its files open until the process ends, so its directory stays behind in
-        // the prefix's temporary folder.
         g_commonLog.SetMuted(1);
     }
-
-    static std::wstring LogPath() { return s_directory->File(L"app.log"); }
-    static std::wstring CritPath() { return s_directory->File(L"app.log.crit"); }
-
-    // What a file gained since `mark` (its earlier content).
-    static std::string Since(const std::wstring& path, const std::string& mark) {
-        const std::string now = ReadBytes(path);
-        return now.compare(0, mark.size(), mark) == 0 ? now.substr(mark.size()) : "<rewritten>";
-    }
-
-    static std::string HeaderPattern(const char* letter, const char* file, int line,
-                                     const char* function) {
-        return std::string("\\d{4}-\\d{2}:\\d{2}:\\d{2}\\t\\[") + letter + "\\] " + file + ":" +
-               std::to_string(line) + "\\(" + function + "\\)\\{log_initlog_test\\.exe-" +
-               std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetCurrentThreadId()) +
-               "\\}:\\t";
-    }
-
-    static TestDirectory* s_directory;
 };
 
-TestDirectory* InitLogTest::s_directory = nullptr;
+// What a file gained since `mark` (its earlier content).
+std::string Since(const std::wstring& path, const std::string& mark) {
+    const std::string now = ReadBytes(path);
+    return now.compare(0, mark.size(), mark) == 0 ? now.substr(mark.size()) : "<rewritten>";
+}
+
+std::string HeaderPattern(const char* letter, const char* file, int line, const char* function) {
+    return std::string("\\d{4}-\\d{2}:\\d{2}:\\d{2}\\t\\[") + letter + "\\] " + file + ":" +
+           std::to_string(line) + "\\(" + function + "\\)\\{log_initlog_test\\.exe-" +
+           std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetCurrentThreadId()) +
+           "\\}:\\t";
+}
 
 TEST_F(InitLogTest, RecordsReachTheLogFileAfterItsEarlierContentAndCriticalOnesTheCritFile) {
-    const std::string logMark = ReadBytes(LogPath());
+    const std::string logMark = ReadBytes(g_logPath);
     ASSERT_EQ(logMark.rfind("earlier line\r\n", 0), 0u);
-    const std::string critMark = ReadBytes(CritPath());
+    const std::string critMark = ReadBytes(g_critPath);
     EXPECT_EQ(g_commonLog.WriteLog(3, L".\\src\\Worker", L"corvanelib::WinThread::Start", 105,
                                    L"New Thread Created, Thread ID is %u", 3364u),
               0);
@@ -81,41 +74,27 @@ TEST_F(InitLogTest, RecordsReachTheLogFileAfterItsEarlierContentAndCriticalOnesT
     const std::string critical = HeaderPattern("C", "StrUtil\\.cpp", 7, "corvanelib::Util::F") +
                                  "value Start set to 2\\r\\n" + HeaderPattern("N", "T", 1, "F") +
                                  "\xD6\xD0\xCE\xC4\\r\\n";
-    const std::string log = Since(LogPath(), logMark);
+    const std::string log = Since(g_logPath, logMark);
     EXPECT_TRUE(std::regex_match(log, std::regex(first + critical))) << log;
-    const std::string crit = Since(CritPath(), critMark);
+    const std::string crit = Since(g_critPath, critMark);
     EXPECT_TRUE(std::regex_match(crit, std::regex(critical))) << crit;
 }
 
-namespace {
-
-// A window of this thread that keeps the bytes of every WM_COPYDATA it receives.
+// The bytes of every WM_COPYDATA the receiving window got.
 std::vector<std::string> g_received;
 
 LRESULT CALLBACK ReceiverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        g_received.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
-        return TRUE;
+    if (message != WM_COPYDATA) {
+        return DefWindowProcW(window, message, wParam, lParam);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    g_received.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
+    return TRUE;
 }
-
-HWND CreateReceiver(const std::wstring& title) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = &ReceiverProcedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"CvnInitLogReceiver";
-    RegisterClassW(&windowClass);
-    return CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0, 10, 10,
-                           nullptr, nullptr, windowClass.hInstance, nullptr);
-}
-
-} // namespace
 
 TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
     const std::wstring title = L"Cvn InitLog Receiver " + std::to_wstring(GetCurrentProcessId());
-    ConfigFile file;
+    corvane_test::ConfigFile file;
     ASSERT_TRUE(file.Write("[log]\nWND = " + std::string(title.begin(), title.end()) + "\n"));
     // The owner starts the watcher; its first check reads the file at once.
     ASSERT_TRUE(g_commonConfig.StartWatcher());
@@ -123,36 +102,38 @@ TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
     ASSERT_TRUE(corvane_test::WaitFor(
         [&] { return g_commonConfig.GetSetting(L"wnd", value) == 0 && value == title; }));
 
-    ASSERT_EQ(g_commonConfig.Init(5, 4, L"app.log", L"log", s_directory->Path().c_str()), 0);
-    HWND window = CreateReceiver(title);
+    ASSERT_EQ(g_commonConfig.Init(5, 4, L"app.log", L"log", g_directory->path.c_str()), 0);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &ReceiverProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"CvnInitLogReceiver";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0,
+                                  10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
-    const std::string mark = ReadBytes(LogPath());
+    const std::string mark = ReadBytes(g_logPath);
 
     // WriteLogLine overwrites the trailing CR LF with NULs; they are still sent.
-    g_received.clear();
     EXPECT_EQ(g_commonLog.WriteLogLine(3, L"T", L"F", 9, L"to the window\r\n"), 0);
     ASSERT_EQ(g_received.size(), 1u);
     const std::string& bytes = g_received[0];
     ASSERT_EQ(bytes.size() % 2, 0u);
     const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    ASSERT_GE(text.size(), 2u);
-    EXPECT_EQ(text.substr(text.size() - 2), std::wstring(2, L'\0'));
-    const std::wstring record = text.substr(0, text.size() - 2);
-    EXPECT_EQ(record.substr(record.size() - 13), L"to the window");
-    EXPECT_EQ(record.find(L"[I] T:9(F){log_initlog_test.exe-"), 14u);
-    EXPECT_EQ(Since(LogPath(), mark), "");
+    ASSERT_GE(text.size(), 15u);
+    EXPECT_EQ(text.substr(text.size() - 15), std::wstring(L"to the window\0\0", 15));
+    EXPECT_EQ(text.find(L"[I] T:9(F){log_initlog_test.exe-"), 14u);
+    EXPECT_EQ(Since(g_logPath, mark), "");
 
     // Window gone: the notice and then the record go to the file.
     DestroyWindow(window);
     EXPECT_EQ(g_commonLog.WriteLog(3, L"T", L"F", 10, L"no window"), 0);
-    const std::string added = Since(LogPath(), mark);
+    const std::string added = Since(g_logPath, mark);
     EXPECT_TRUE(
         std::regex_match(added, std::regex(std::string(kFallbackNoticeBytes) + "\\r\\n" +
                                            HeaderPattern("I", "T", 10, "F") + "no window\\r\\n")))
         << added;
     EXPECT_EQ(g_received.size(), 1u);
-
-    ASSERT_EQ(g_commonConfig.Init(5, 1, L"app.log", L"log", s_directory->Path().c_str()), 0);
+    ASSERT_EQ(g_commonConfig.Init(5, 1, L"app.log", L"log", g_directory->path.c_str()), 0);
 }
 
 } // namespace
