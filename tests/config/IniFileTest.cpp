@@ -171,8 +171,8 @@ TEST_F(IniFileTest, TypedValuesCaseAndBinary) {
 TEST_F(IniFileTest, NavigationAndPath) {
     // Key names skip the note key; value indexes count it.
     CIniFile ini = Parsed("n\r\n[K]\r\na = 1\r\n; c\r\n[L]\r\n");
-    EXPECT_EQ(ini.GetKeyName(0) + ini.GetKeyName(2), "K");
-    EXPECT_EQ(ini.GetValueName(0, 0) + ini.GetValueAt(1, 0), "n1");
+    EXPECT_EQ(ini.GetKeyName(0) + "|" + ini.GetKeyName(2), "K|");
+    EXPECT_EQ(ini.GetValueName(0, 0) + "|" + ini.GetValueAt(1, 0), "n|1");
     EXPECT_EQ(ini.GetValueAt(1, 5) + ini.GetValueAt(-1, 0), "");
     EXPECT_EQ(ini.GetNumValues("K"), 2);
     EXPECT_EQ(ini.GetNumValues("M"), -1);

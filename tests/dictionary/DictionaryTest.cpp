@@ -82,6 +82,7 @@ TEST_F(ConfigDictionaryTest, ReadsMessyFileByTheLineRules) {
     // the destination) and returns the empty constant.
     char buffer[16] = "unchanged";
     EXPECT_STREQ(GetString(d, "general", "name", nullptr, 0, "dflt"), "first");
+    EXPECT_STREQ(GetString(d, "general", "name", buffer, 0, nullptr), "first");
     EXPECT_STREQ(GetString(d, "general", "missing", buffer, 0, "dflt"), "");
     EXPECT_STREQ(buffer, "unchanged");
     EXPECT_EQ(GetString(d, "GENERAL", "NAME", buffer, 4, "dflt"), buffer);

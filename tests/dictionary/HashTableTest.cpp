@@ -83,6 +83,7 @@ TEST(ConfigHashTable, RemoveMendsChainsAndListEndsAndMatchTellsEqualKeysApart) {
     ASSERT_EQ(table.Insert("k", 1, Value(2)), kHashOk);
     EXPECT_EQ(table.Insert("k", 1, Value(2)), kHashDuplicate);
     EXPECT_EQ(table.Lookup("k", 1, Value(1)), Value(1));
+    EXPECT_EQ(table.Lookup("k", 1, Value(2)), Value(2));
     EXPECT_EQ(table.Lookup("k", 1, Value(3)), nullptr);
     table.Destroy();
 }
@@ -98,6 +99,8 @@ TEST(BlockAllocator, ChunkBoundariesOversizeRequestsAndFailureMessage) {
     ASSERT_NE(allocator.Allocate(1), nullptr); // one more byte: a new chunk
     ASSERT_NE(allocator.Allocate(BlockAllocator::kChunkSize), nullptr);
     EXPECT_EQ(allocator.ChunkCount(), 3u);
+    allocator.Release();
+    EXPECT_EQ(allocator.ChunkCount(), 0u);
 
     BlockAllocator refused([](std::size_t) -> void* { return nullptr; });
     testing::internal::CaptureStdout();
