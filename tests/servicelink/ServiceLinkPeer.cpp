@@ -1,17 +1,12 @@
 // A second party of the service link for the tests: a separate process that maps the shared
-// block with CShareMem and acts on it, so that the tests exercise real sharing between
-// processes. Commands (exit code 0 on success):
-//   create-hold READY FINISH          Create, signal event READY, wait for event FINISH
-//   add GO DONE FINISH TEXT...        wait for GO, Create, add each TEXT, signal DONE, wait for
-//                                     FINISH (the block outlives the adding until then)
-//   flags GO BIT MS                   Create, wait for GO, then for MS milliseconds set bit BIT
-//                                     (0-2) and check it, clear it and check it
-//   take-mutex                        take the shared-memory mutex at once (wait 0) and release it
-//   hold-mutex READY FINISH           own the shared-memory mutex until FINISH is signalled
-// Event names are created by the test; this process only opens them.
+// block with CShareMem and acts on it. Commands (exit code 0 on success):
+//   add GO DONE FINISH TEXT...   wait for event GO, Create, add each TEXT, signal DONE, then keep
+//                                the block mapped until FINISH is signalled
+//   flags GO BIT MS              Create, wait for GO, then for MS milliseconds set bit BIT (0-2)
+//                                and check it, clear it and check it
+// The test creates the events; this process only opens them.
 #include "ShareMem.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -19,98 +14,61 @@ namespace {
 
 constexpr DWORD kBound = 60000;
 
-HANDLE OpenNamedEvent(const char* name) {
-    return OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
-}
-
-bool Signal(const char* name) {
-    corvanelib::UniqueKernelHandle event(OpenNamedEvent(name));
-    return event && SetEvent(event.get());
-}
-
 bool Await(const char* name) {
-    corvanelib::UniqueKernelHandle event(OpenNamedEvent(name));
+    corvanelib::UniqueKernelHandle event(OpenEventA(SYNCHRONIZE, FALSE, name));
     return event && WaitForSingleObject(event.get(), kBound) == WAIT_OBJECT_0;
 }
 
-int Fail(const char* what, unsigned long detail) {
-    std::fprintf(stderr, "servicelink_peer: %s (%lu)\n", what, detail);
-    return 10;
+bool Signal(const char* name) {
+    corvanelib::UniqueKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, name));
+    return event && SetEvent(event.get());
 }
 
-int Flags(CShareMem& link, int bit, DWORD ms) {
-    using Setter = void (CShareMem::*)(int);
-    using Getter = bool (CShareMem::*)() const;
-    const Setter setters[] = {&CShareMem::SetStateBit0, &CShareMem::SetStateBit1,
-                              &CShareMem::SetStateBit2};
-    const Getter getters[] = {&CShareMem::IsStateBit0Set, &CShareMem::IsStateBit1Set,
-                              &CShareMem::IsStateBit2Set};
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (unsigned long i = 0; GetTickCount64() < end; ++i) {
-        (link.*setters[bit])(1);
-        if (!(link.*getters[bit])()) {
-            return Fail("own bit lost after setting, round", i);
-        }
-        (link.*setters[bit])(0);
-        if ((link.*getters[bit])()) {
-            return Fail("own bit back after clearing, round", i);
+// Whether this process's own bit always read back as it was just set, however the other
+// process flipped its bit meanwhile.
+bool FlipBit(CShareMem& link, int bit, DWORD ms) {
+    void (CShareMem::*const setters[])(int) = {&CShareMem::SetStateBit0, &CShareMem::SetStateBit1,
+                                               &CShareMem::SetStateBit2};
+    bool (CShareMem::*const getters[])() const = {
+        &CShareMem::IsStateBit0Set, &CShareMem::IsStateBit1Set, &CShareMem::IsStateBit2Set};
+    for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end;) {
+        for (int on : {1, 0}) {
+            (link.*setters[bit])(on);
+            if ((link.*getters[bit])() != (on == 1)) {
+                return false;
+            }
         }
     }
-    return 0;
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    const bool add = command == "add" && argc >= 5;
+    if (!add && !(command == "flags" && argc == 5)) {
         return 2;
     }
-    const std::string command = argv[1];
-    if (command == "take-mutex" || command == "hold-mutex") {
-        // The mutex lives only while some party works under it: create or open it.
-        corvanelib::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
-        if (!mutex) {
-            return Fail("mutex not created", GetLastError());
-        }
-        const DWORD wait = WaitForSingleObject(mutex.get(), 0);
-        if (wait != WAIT_OBJECT_0) {
-            return Fail("mutex not free", wait);
-        }
-        if (command == "hold-mutex" && argc == 4) {
-            Signal(argv[2]);
-            Await(argv[3]);
-        }
-        ReleaseMutex(mutex.get());
-        return 0;
-    }
-
-    // Several peers start adding at one signal, before any of them has mapped the block:
-    // they race to create it as well.
-    if (command == "add" && argc >= 5 && !Await(argv[2])) {
-        return Fail("events", GetLastError());
+    // Adders start at one signal, before any of them has mapped the block: they race to
+    // create it as well.
+    if (add && !Await(argv[2])) {
+        return 3;
     }
     CShareMem link;
-    const DWORD created = link.Create();
-    if (created != ERROR_SUCCESS) {
-        return Fail("Create", created);
+    if (link.Create() != ERROR_SUCCESS) {
+        return 4;
     }
-    if (command == "create-hold" && argc == 4) {
-        return Signal(argv[2]) && Await(argv[3]) ? 0 : Fail("events", GetLastError());
-    }
-    if (command == "add" && argc >= 5) {
+    if (add) {
         for (int i = 5; i < argc; ++i) {
-            const DWORD result = link.AddViolateRule(argv[i], kBound);
-            if (result != ERROR_SUCCESS) {
-                return Fail("AddViolateRule", result);
+            if (link.AddViolateRule(argv[i], kBound) != ERROR_SUCCESS) {
+                return 5;
             }
         }
-        return Signal(argv[3]) && Await(argv[4]) ? 0 : Fail("events", GetLastError());
+        return Signal(argv[3]) && Await(argv[4]) ? 0 : 3;
     }
-    if (command == "flags" && argc == 5) {
-        if (!Await(argv[2])) {
-            return Fail("events", GetLastError());
-        }
-        return Flags(link, std::atoi(argv[3]) % 3, static_cast<DWORD>(std::atol(argv[4])));
+    if (!Await(argv[2])) {
+        return 3;
     }
-    return 2;
+    return FlipBit(link, std::atoi(argv[3]) % 3, static_cast<DWORD>(std::atol(argv[4]))) ? 0 : 6;
 }
