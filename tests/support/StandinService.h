@@ -248,38 +248,19 @@ public:
                 const DWORD error = GetLastError();
                 return error == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : error;
             }
-            const auto state = [&service] {
-                SERVICE_STATUS_PROCESS status{};
-                DWORD needed = 0;
-                return QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                            reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                            &needed)
-                           ? status
-                           : SERVICE_STATUS_PROCESS{};
-            };
             // Wine's control manager keeps showing a killed service as running: whether the
             // process still lives is what counts.
-            const auto processAlive = [&state] {
-                const DWORD pid = state().dwProcessId;
+            const auto stopped = [] {
                 corvanelib::UniqueKernelHandle process(
-                    pid != 0 ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
-                return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-            };
-            const auto stopped = [&] {
-                return state().dwCurrentState == SERVICE_STOPPED || !processAlive();
+                    State() == SERVICE_STOPPED ? nullptr
+                                               : OpenProcess(SYNCHRONIZE, FALSE, ProcessId()));
+                return !process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT;
             };
             if (!stopped()) {
                 SERVICE_STATUS ignored{};
                 ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
                 if (!Poll(stopped, std::chrono::seconds(10))) {
-                    const DWORD pid = state().dwProcessId;
-                    corvanelib::UniqueKernelHandle process(
-                        pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)
-                                 : nullptr);
-                    if (process) {
-                        TerminateProcess(process.get(), 9);
-                        WaitForSingleObject(process.get(), 20000);
-                    }
+                    Kill();
                 }
             }
             if (!DeleteService(service.get()) &&
