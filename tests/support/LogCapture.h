@@ -26,6 +26,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <mutex>
@@ -85,12 +86,8 @@ public:
         return 0;
     }
     int Write(const wchar_t* text, int length) override {
-        ProviderWrite write;
-        write.provider = m_name;
-        write.text = text;
-        write.counted.assign(text, static_cast<size_t>(length > 0 ? length : 0));
-        write.length = length;
-        m_journal.Add(std::move(write));
+        m_journal.Add(
+            {m_name, text, std::wstring(text, static_cast<size_t>(std::max(length, 0))), length});
         return m_writeResult;
     }
     int LockedWrite(const wchar_t* text, int length, int /*reserved*/) override {
@@ -125,21 +122,16 @@ struct LogRecord {
 // Splits "MMDD-HH:MM:SS\t[L] file:line(function){program-pid-tid}:\tmessage"; false when the
 // text is not a record.
 inline bool ParseLogRecord(const std::wstring& text, LogRecord& record) {
-    static const wchar_t kLetters[] = L"NCEIDR";
-    if (text.size() < 19 || text[13] != L'\t' || text[14] != L'[' || text[16] != L']' ||
-        text[17] != L' ') {
-        return false;
-    }
     const size_t colon = text.find(L':', 18);
     const size_t open = text.find(L'(', 18);
     const size_t close = text.find(L"){", 18);
     const size_t end = text.find(L"}:\t", 18);
-    if (colon == std::wstring::npos || open == std::wstring::npos || close == std::wstring::npos ||
-        end == std::wstring::npos || !(colon < open && open <= close && close < end)) {
+    if (text.size() < 19 || text.compare(13, 2, L"\t[") != 0 || text.compare(16, 2, L"] ") != 0 ||
+        !(colon < open && open <= close && close < end && end != std::wstring::npos)) {
         return false;
     }
-    const wchar_t* letter = wcschr(kLetters, text[15]);
-    record.level = letter != nullptr && *letter != L'\0' ? static_cast<int>(letter - kLetters) : -1;
+    const size_t letter = std::wstring(L"NCEIDR").find(text[15]);
+    record.level = letter != std::wstring::npos ? static_cast<int>(letter) : -1;
     record.file = text.substr(18, colon - 18);
     record.line = static_cast<int>(wcstol(text.c_str() + colon + 1, nullptr, 10));
     record.function = text.substr(open + 1, close - open - 1);
@@ -153,10 +145,9 @@ public:
     explicit LogCapture(int threshold = 5)
         : m_previousThreshold(corvanelib::g_commonConfig.Threshold()),
           m_previousOutputKind(corvanelib::g_commonConfig.OutputKind()) {
-        State& state = Shared();
-        state.journal.Clear();
+        Shared().journal.Clear();
         LogConfigAccess::SetLevels(corvanelib::g_commonConfig, threshold,
-                                   state.registered ? corvanelib::kFileProvider : -1);
+                                   Active() ? corvanelib::kFileProvider : -1);
     }
     ~LogCapture() {
         LogConfigAccess::SetLevels(corvanelib::g_commonConfig, m_previousThreshold,
@@ -172,21 +163,19 @@ public:
     std::vector<LogRecord> Records() const {
         std::vector<LogRecord> records;
         for (const ProviderWrite& write : Shared().journal.Writes()) {
-            LogRecord record;
-            if (ParseLogRecord(write.text, record)) {
-                records.push_back(std::move(record));
+            records.emplace_back();
+            if (!ParseLogRecord(write.text, records.back())) {
+                records.pop_back();
             }
         }
         return records;
     }
     // The records written by one function (its qualified name as logged).
     std::vector<LogRecord> RecordsOf(const std::wstring& function) const {
-        std::vector<LogRecord> records;
-        for (LogRecord& record : Records()) {
-            if (record.function == function) {
-                records.push_back(std::move(record));
-            }
-        }
+        std::vector<LogRecord> records = Records();
+        records.erase(std::remove_if(records.begin(), records.end(),
+                                     [&](const LogRecord& r) { return r.function != function; }),
+                      records.end());
         return records;
     }
     void Clear() { Shared().journal.Clear(); }
@@ -194,14 +183,8 @@ public:
 private:
     struct State {
         WriteJournal journal;
-        bool registered = false;
-        State() {
-            auto provider = std::make_unique<RecordingProvider>(L"capture", journal);
-            registered = corvanelib::g_commonLog.AddProvider(provider.get(), L"file") == 0;
-            if (registered) {
-                provider.release(); // owned by the log now
-            }
-        }
+        bool registered = corvanelib::g_commonLog.AddProvider(
+                              new RecordingProvider(L"capture", journal), L"file") == 0;
     };
     // Lives until the process ends: the log object, destroyed at exit, owns the provider that
     // writes into the journal. The log is muted before it deletes its providers.
