@@ -85,6 +85,20 @@ std::future<bool> TakeMutex(HANDLE held = nullptr, HANDLE release = nullptr) {
     });
 }
 
+// Every operation under the mutex fails with `error` and leaves the caller's strings alone.
+void ExpectGuardedOperationsFail(CShareMem& link, DWORD error) {
+    std::string text = "unchanged";
+    std::wstring wide = L"unchanged";
+    EXPECT_EQ(link.AddViolateRule("during", 300), error);
+    EXPECT_EQ(link.ClearPrompts(300), error);
+    EXPECT_EQ(link.WriteMessage("during", 300), error);
+    EXPECT_EQ(link.GetPrompts(text, 300), error);
+    EXPECT_EQ(link.GetPromptsW(wide, 300), error);
+    EXPECT_EQ(link.ReadMessage(text, 300), error);
+    EXPECT_EQ(text, "unchanged");
+    EXPECT_EQ(wide, L"unchanged");
+}
+
 } // namespace
 
 TEST(ShareSecurityAttributes, NullDaclAndLabelOnlyOnRequest) {
@@ -118,7 +132,6 @@ TEST(ShareSecurityAttributes, NullDaclAndLabelOnlyOnRequest) {
 TEST(ShareMem, CreatorInitialisesAndOpenersWriteOnlyMagicAndSize) {
     {
         CShareMem creator;
-        EXPECT_EQ(creator.NotifyService(), -1); // no view yet
         ASSERT_EQ(creator.Create(), 0u);
         const CommonShareMemory& block = *creator.View();
         EXPECT_EQ(block.magic, kShareMemoryMagic);
@@ -141,10 +154,8 @@ TEST(ShareMem, CreatorInitialisesAndOpenersWriteOnlyMagicAndSize) {
     ASSERT_EQ(opener.Create(), 0u);
     EXPECT_EQ(opener.View()->magic, kShareMemoryMagic);
     EXPECT_EQ(opener.View()->size, kShareMemorySize);
-    EXPECT_EQ(std::find_if(bytes + 8, bytes + kShareMemorySize,
-                           [](unsigned char b) { return b != 0xAB; }) -
-                  bytes,
-              static_cast<long>(kShareMemorySize));
+    EXPECT_TRUE(std::all_of(bytes + 8, bytes + kShareMemorySize,
+                            [](unsigned char b) { return b == 0xAB; }));
     EXPECT_EQ(opener.Close(), 0u);
     EXPECT_EQ(opener.View(), nullptr);
 }
@@ -158,17 +169,8 @@ TEST(ShareMem, WithoutAViewEveryOperationFailsCleanly) {
     EXPECT_NE(link.Create(), 0u);
     EXPECT_EQ(link.View(), nullptr);
 
-    std::string text = "unchanged";
-    std::wstring wide = L"unchanged";
-    const DWORD invalid = ERROR_INVALID_HANDLE;
     EXPECT_EQ(link.NotifyService(), -1);
-    EXPECT_EQ(link.AddViolateRule("rule", 100), invalid);
-    EXPECT_EQ(link.ClearPrompts(100), invalid);
-    EXPECT_EQ(link.GetPrompts(text, 100), invalid);
-    EXPECT_EQ(link.GetPromptsW(wide, 100), invalid);
-    EXPECT_EQ(link.WriteMessage("m", 100), invalid);
-    EXPECT_EQ(link.ReadMessage(text, 100), invalid);
-    EXPECT_EQ(text, "unchanged");
+    ExpectGuardedOperationsFail(link, ERROR_INVALID_HANDLE);
     link.SetStateBit0(1);
     link.SetStateBit1(1);
     link.ResetState();
@@ -253,20 +255,11 @@ TEST(ShareMem, HeldMutexTimesOutAndLeavesEverythingAlone) {
     std::future<bool> holder = TakeMutex(held.get(), release.get());
     ASSERT_EQ(WaitForSingleObject(held.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
 
-    std::string out = "untouched";
-    std::wstring wide = L"untouched";
-    const DWORD timeout = ERROR_TIMEOUT;
-    EXPECT_EQ(link.AddViolateRule("during", 300), timeout);
-    EXPECT_EQ(link.ClearPrompts(300), timeout);
-    EXPECT_EQ(link.WriteMessage("during", 300), timeout);
-    EXPECT_EQ(link.GetPrompts(out, 300), timeout);
-    EXPECT_EQ(link.GetPromptsW(wide, 300), timeout);
-    EXPECT_EQ(link.ReadMessage(out, 300), timeout);
-    EXPECT_EQ(out, "untouched");
-    EXPECT_EQ(wide, L"untouched");
+    ExpectGuardedOperationsFail(link, ERROR_TIMEOUT);
 
     SetEvent(release.get());
     ASSERT_TRUE(holder.get());
+    std::string out;
     ASSERT_EQ(link.GetPrompts(out, 1000), 0u);
     EXPECT_EQ(out, "before<br />");
     ASSERT_EQ(link.ReadMessage(out, 1000), 0u);
