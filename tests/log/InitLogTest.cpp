@@ -23,25 +23,6 @@ const char kFallbackNoticeBytes[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xD6\xB8\xB
                                     "\xC9\xE8\xB1\xB8\xA3\xAC\xC8\xD5\xD6\xBE\xD0\xB4\xC8\xEB"
                                     "\xCE\xC4\xBC\xFE\xD6\xD0";
 
-// The log keeps its files open until the process ends, so its directory stays behind in the
-// prefix's temporary folder.
-const auto* const g_directory = new corvane_test::TestDirectory(L"initlog");
-const std::wstring g_logPath = g_directory->File(L"app.log");
-const std::wstring g_critPath = g_directory->File(L"app.log.crit");
-
-class InitLogTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // An earlier run's file: the log appends to it.
-        ASSERT_TRUE(corvane_test::WriteBytes(g_logPath, "earlier line\r\n"));
-        corvanelib::InitLog(5, 1, L"app.log", L"log", g_directory->path.c_str());
-    }
-    static void TearDownTestSuite() {
-        g_commonConfig.StopWatcher();
-        g_commonLog.SetMuted(1);
-    }
-};
-
 // What a file gained since `mark` (its earlier content).
 std::string Since(const std::wstring& path, const std::string& mark) {
     const std::string now = ReadBytes(path);
@@ -55,10 +36,27 @@ std::string HeaderPattern(const char* letter, const char* file, int line, const 
            "\\}:\\t";
 }
 
-TEST_F(InitLogTest, RecordsReachTheLogFileAfterItsEarlierContentAndCriticalOnesTheCritFile) {
-    const std::string logMark = ReadBytes(g_logPath);
-    ASSERT_EQ(logMark.rfind("earlier line\r\n", 0), 0u);
-    const std::string critMark = ReadBytes(g_critPath);
+// The bytes of every WM_COPYDATA the receiving window got.
+std::vector<std::string> g_received;
+
+LRESULT CALLBACK ReceiverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_COPYDATA) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    g_received.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
+    return TRUE;
+}
+
+TEST(InitLog, RecordsReachTheFilesAndTheWindowWhichFallsBackToTheLogFileWithANotice) {
+    // The log keeps its files open until the process ends, so its directory stays behind in the
+    // prefix's temporary folder.
+    const auto* directory = new corvane_test::TestDirectory(L"initlog");
+    const std::wstring logPath = directory->File(L"app.log");
+    // An earlier run's file: the log appends to it.
+    ASSERT_TRUE(corvane_test::WriteBytes(logPath, "earlier line\r\n"));
+    corvanelib::InitLog(5, 1, L"app.log", L"log", directory->path.c_str());
+
     EXPECT_EQ(g_commonLog.WriteLog(3, L".\\src\\Worker", L"corvanelib::WinThread::Start", 105,
                                    L"New Thread Created, Thread ID is %u", 3364u),
               0);
@@ -74,25 +72,12 @@ TEST_F(InitLogTest, RecordsReachTheLogFileAfterItsEarlierContentAndCriticalOnesT
     const std::string critical = HeaderPattern("C", "StrUtil\\.cpp", 7, "corvanelib::Util::F") +
                                  "value Start set to 2\\r\\n" + HeaderPattern("N", "T", 1, "F") +
                                  "\xD6\xD0\xCE\xC4\\r\\n";
-    const std::string log = Since(g_logPath, logMark);
+    const std::string log = Since(logPath, "earlier line\r\n");
     EXPECT_TRUE(std::regex_match(log, std::regex(first + critical))) << log;
-    const std::string crit = Since(g_critPath, critMark);
+    const std::string crit = ReadBytes(directory->File(L"app.log.crit"));
     EXPECT_TRUE(std::regex_match(crit, std::regex(critical))) << crit;
-}
 
-// The bytes of every WM_COPYDATA the receiving window got.
-std::vector<std::string> g_received;
-
-LRESULT CALLBACK ReceiverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_COPYDATA) {
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    g_received.emplace_back(static_cast<const char*>(data->lpData), data->cbData);
-    return TRUE;
-}
-
-TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
+    // The window named by setting "wnd".
     const std::wstring title = L"Cvn InitLog Receiver " + std::to_wstring(GetCurrentProcessId());
     corvane_test::ConfigFile file;
     ASSERT_TRUE(file.Write("[log]\nWND = " + std::string(title.begin(), title.end()) + "\n"));
@@ -102,7 +87,7 @@ TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
     ASSERT_TRUE(corvane_test::WaitFor(
         [&] { return g_commonConfig.GetSetting(L"wnd", value) == 0 && value == title; }));
 
-    ASSERT_EQ(g_commonConfig.Init(5, 4, L"app.log", L"log", g_directory->path.c_str()), 0);
+    ASSERT_EQ(g_commonConfig.Init(5, 4, L"app.log", L"log", directory->path.c_str()), 0);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = &ReceiverProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -111,7 +96,7 @@ TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
     HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0,
                                   10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
-    const std::string mark = ReadBytes(g_logPath);
+    const std::string mark = ReadBytes(logPath);
 
     // WriteLogLine overwrites the trailing CR LF with NULs; they are still sent.
     EXPECT_EQ(g_commonLog.WriteLogLine(3, L"T", L"F", 9, L"to the window\r\n"), 0);
@@ -122,18 +107,19 @@ TEST_F(InitLogTest, WindowOutputTakesRecordsAndFallsBackToTheFileWithANotice) {
     ASSERT_GE(text.size(), 15u);
     EXPECT_EQ(text.substr(text.size() - 15), std::wstring(L"to the window\0\0", 15));
     EXPECT_EQ(text.find(L"[I] T:9(F){log_initlog_test.exe-"), 14u);
-    EXPECT_EQ(Since(g_logPath, mark), "");
+    EXPECT_EQ(Since(logPath, mark), "");
 
     // Window gone: the notice and then the record go to the file.
     DestroyWindow(window);
     EXPECT_EQ(g_commonLog.WriteLog(3, L"T", L"F", 10, L"no window"), 0);
-    const std::string added = Since(g_logPath, mark);
+    const std::string added = Since(logPath, mark);
     EXPECT_TRUE(
         std::regex_match(added, std::regex(std::string(kFallbackNoticeBytes) + "\\r\\n" +
                                            HeaderPattern("I", "T", 10, "F") + "no window\\r\\n")))
         << added;
     EXPECT_EQ(g_received.size(), 1u);
-    ASSERT_EQ(g_commonConfig.Init(5, 1, L"app.log", L"log", g_directory->path.c_str()), 0);
+    g_commonConfig.StopWatcher();
+    g_commonLog.SetMuted(1);
 }
 
 } // namespace
