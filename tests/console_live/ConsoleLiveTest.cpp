@@ -16,12 +16,14 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using corvane::SystemErrorText;
 using corvane_test::WaitFor;
 using corvanelib::UniqueKernelHandle;
 using namespace std::chrono_literals;
@@ -52,27 +54,6 @@ struct FakeTasks : IServiceTasks {
     std::function<void()> onStart; // runs on the dialog's thread, inside the press
 };
 
-// Answers every message box with OK and keeps what it showed.
-class Boxes {
-public:
-    Boxes() {
-        corvane::ui::SetMessageBoxHook([this](const corvane::ui::MessageBoxRequest& box) {
-            std::lock_guard<std::mutex> hold(m_mutex);
-            m_shown.push_back(box);
-            return IDOK;
-        });
-    }
-    ~Boxes() { corvane::ui::SetMessageBoxHook({}); }
-    std::vector<corvane::ui::MessageBoxRequest> Shown() {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        return m_shown;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<corvane::ui::MessageBoxRequest> m_shown;
-};
-
 // The dialog, run modally on its own thread as the program runs it on its main thread.
 class LiveDialog {
 public:
@@ -85,7 +66,19 @@ public:
             m_dialog = nullptr;
             m_ended = true;
         });
-        WaitFor([this] { return (m_window = FindDialog()) != nullptr; });
+        WaitFor([this] {
+            EnumThreadWindows(
+                m_threadId,
+                [](HWND window, LPARAM out) -> BOOL {
+                    if (!IsWindowVisible(window)) {
+                        return TRUE;
+                    }
+                    *reinterpret_cast<HWND*>(out) = window;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&m_window));
+            return m_window != nullptr;
+        });
     }
     ~LiveDialog() {
         if (!m_ended) {
@@ -111,28 +104,19 @@ public:
                      reinterpret_cast<LPARAM>(GetDlgItem(m_window, id)));
     }
     // The status line, the button's label and whether it is enabled.
-    bool Shows(UINT statusId, UINT labelId, bool enabled) const {
+    bool Shows(UINT statusId, UINT labelId, bool enabled = true) const {
         return Text(IDC_STATUS) == corvane::ui::LoadText(statusId) &&
                Text(IDC_START_STOP) == corvane::ui::LoadText(labelId) &&
                Enabled(IDC_START_STOP) == enabled;
     }
-
-private:
-    HWND FindDialog() const {
-        HWND found = nullptr;
-        EnumThreadWindows(
-            m_threadId,
-            [](HWND window, LPARAM out) {
-                if (IsWindowVisible(window)) {
-                    *reinterpret_cast<HWND*>(out) = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
-        return found;
+    bool ShowsStopped() const {
+        return WaitFor([&] { return Shows(IDS_STATE_STOPPED, IDS_BUTTON_START); });
+    }
+    bool ShowsRunning() const {
+        return WaitFor([&] { return Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); });
     }
 
+private:
     std::thread m_thread;
     std::atomic<CBrantelDlg*> m_dialog{nullptr};
     std::atomic<DWORD> m_threadId{0};
@@ -140,19 +124,17 @@ private:
     HWND m_window = nullptr;
 };
 
-// The service's side: its named events and a view of the shared block.
+// The service's side: its named events, a view of the shared block and its datagrams.
 class FakeService {
 public:
     void Run() { m_stop.reset(CreateEventW(nullptr, TRUE, FALSE, kStopEventName)); }
     void Exit() { m_stop.reset(); }
-    HANDLE MakeStatusChangeEvent() {
-        m_statusChange.reset(CreateEventW(nullptr, FALSE, FALSE, kStatusChangeEventName));
-        return m_statusChange.get();
+    HANDLE MakeEvent(UniqueKernelHandle& event, const wchar_t* name) {
+        event.reset(CreateEventW(nullptr, FALSE, FALSE, name));
+        return event.get();
     }
-    HANDLE MakeNotifyEvent() {
-        m_notify.reset(CreateEventW(nullptr, FALSE, FALSE, kNotifyEventName));
-        return m_notify.get();
-    }
+    HANDLE MakeStatusChangeEvent() { return MakeEvent(m_statusChange, kStatusChangeEventName); }
+    HANDLE MakeNotifyEvent() { return MakeEvent(m_notify, kNotifyEventName); }
     CommonShareMemory* Block() {
         if (!m_view) {
             m_mapping.reset(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kShareMemoryName));
@@ -191,65 +173,92 @@ protected:
     void SetUp() override {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
+        // Every message box is answered with OK and kept.
+        corvane::ui::SetMessageBoxHook([this](const corvane::ui::MessageBoxRequest& box) {
+            std::lock_guard<std::mutex> hold(m_mutex);
+            m_boxes.push_back(box);
+            return IDOK;
+        });
     }
-    void TearDown() override { WSACleanup(); }
-
-    static std::wstring ErrorText(DWORD code) { return corvane::SystemErrorText(code); }
+    void TearDown() override {
+        dialog.reset();
+        corvane::ui::SetMessageBoxHook({});
+        WSACleanup();
+    }
+    // Opens the dialog; without a service its time-out shows "stop" with Start enabled.
+    void OpenStopped() {
+        dialog = std::make_unique<LiveDialog>(tasks);
+        ASSERT_TRUE(dialog->ShowsStopped());
+    }
+    std::vector<corvane::ui::MessageBoxRequest> Boxes() {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_boxes;
+    }
 
     FakeTasks tasks;
-    Boxes boxes;
     FakeService service;
+    std::unique_ptr<LiveDialog> dialog;
+
+private:
+    std::mutex m_mutex;
+    std::vector<corvane::ui::MessageBoxRequest> m_boxes;
 };
 
-TEST_F(ConsoleLive, TimersAndReportsDriveTheDisplay) {
-    LiveDialog dialog(tasks);
-    // No report and no service: the time-out shows "stop" and enables Start.
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-
+TEST_F(ConsoleLive, TimersReportsAndStartDriveTheDisplay) {
+    corvane_test::LogCapture log;
+    OpenStopped();
     service.Run();
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, true); }));
+    ASSERT_TRUE(dialog->ShowsRunning());
 
     // "trouble" counts as running: polls that find the service leave it shown.
-    service.Report(dialog.Port(), logview::kStatusTrouble);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP, true); }));
+    service.Report(dialog->Port(), logview::kStatusTrouble);
+    ASSERT_TRUE(WaitFor([&] { return dialog->Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP); }));
     Sleep(700);
-    EXPECT_TRUE(dialog.Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP, true));
+    EXPECT_TRUE(dialog->Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
 
     // The service gone from under it: the poll shows "stop" and clears the state word.
     service.Block()->serviceState = 5;
     service.Exit();
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
+    ASSERT_TRUE(dialog->ShowsStopped());
     EXPECT_EQ(0u, service.Block()->serviceState);
-    EXPECT_TRUE(boxes.Shown().empty());
-}
 
-TEST_F(ConsoleLive, StartRunsTheTasksAndTheReportShowsTheService) {
-    corvane_test::LogCapture log;
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    const unsigned port = dialog.Port();
+    // Start runs check, repair and start; the service's report then shows it.
+    const unsigned port = dialog->Port();
     tasks.onStart = [&] {
         service.Run();
         service.Report(port, logview::kStatusRunning);
     };
-    dialog.Click(IDC_START_STOP);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, true); }));
+    dialog->Click(IDC_START_STOP);
+    ASSERT_TRUE(dialog->ShowsRunning());
     EXPECT_EQ(1, tasks.checks);
     EXPECT_EQ(1, tasks.repairs);
     EXPECT_EQ(1, tasks.starts);
     EXPECT_EQ(5000u, tasks.startTimeout);
     // Repair result 1 with last error 122 is the quiet case.
     EXPECT_TRUE(log.RecordsOf(L"CBrantelDlg::OnButtonStartStop").empty());
-    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(ConsoleLive, AReportWithAnUnknownStatusOnlyCancelsTheTimeout) {
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    const unsigned port = dialog.Port();
-    // Sent inside the press, and held there until its notification is queued: posted messages
-    // are served before any timer, so the report comes before the time-out can fire.
-    const HWND window = dialog.Window();
+TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTimeout) {
+    HANDLE statusChange = service.MakeStatusChangeEvent();
+    tasks.currentState = SERVICE_RUNNING;
+    OpenStopped();
+    const auto pressed = std::chrono::steady_clock::now();
+    dialog->Click(IDC_START_STOP);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(statusChange, 20000));
+    EXPECT_GE(std::chrono::steady_clock::now() - pressed, 480ms);
+    EXPECT_EQ(kStatusChangeStartPressed, service.Block()->statusChangeCommand);
+    EXPECT_EQ(0, tasks.repairs);
+    EXPECT_EQ(0, tasks.starts);
+    // No report follows: the time-out brings "stop" back.
+    ASSERT_TRUE(dialog->ShowsStopped());
+    EXPECT_TRUE(Boxes().empty());
+
+    // A report of status 5, sent inside the press and held there until its notification is
+    // queued: posted messages are served before any timer, so it comes before the time-out.
+    tasks.currentState = SERVICE_STOPPED;
+    const unsigned port = dialog->Port();
+    const HWND window = dialog->Window();
     tasks.onStart = [this, port, window] {
         service.Report(port, 5);
         MSG queued;
@@ -258,77 +267,51 @@ TEST_F(ConsoleLive, AReportWithAnUnknownStatusOnlyCancelsTheTimeout) {
                                 CBrantelDlg::kSocketMessage, PM_NOREMOVE) != FALSE;
         });
     };
-    dialog.Click(IDC_START_STOP);
-    ASSERT_TRUE(WaitFor([&] { return tasks.starts == 1 && !dialog.Enabled(IDC_START_STOP); }));
+    dialog->Click(IDC_START_STOP);
+    ASSERT_TRUE(WaitFor([&] { return tasks.starts == 1 && !dialog->Enabled(IDC_START_STOP); }));
     Sleep(800);
     // Searching, with no time-out left to end it.
-    EXPECT_TRUE(dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, false));
+    EXPECT_TRUE(dialog->Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, false));
 }
 
-TEST_F(ConsoleLive, StartWhileTheServiceRunsSends104AfterAPause) {
-    HANDLE statusChange = service.MakeStatusChangeEvent();
-    tasks.currentState = SERVICE_RUNNING;
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-
-    const auto pressed = std::chrono::steady_clock::now();
-    dialog.Click(IDC_START_STOP);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(statusChange, 20000));
-    EXPECT_GE(std::chrono::steady_clock::now() - pressed, 480ms);
-    EXPECT_EQ(kStatusChangeStartPressed, service.Block()->statusChangeCommand);
-    EXPECT_EQ(0, tasks.repairs);
-    EXPECT_EQ(0, tasks.starts);
-    // No report follows: the time-out brings "stop" back.
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    EXPECT_TRUE(boxes.Shown().empty());
-}
-
-TEST_F(ConsoleLive, StopSignalsTheServiceAndWaitsUntilItHasGone) {
+TEST_F(ConsoleLive, StopSignalsTheServiceAndWaitsUntilItHasGoneEvenWhenAskedToQuit) {
     HANDLE statusChange = service.MakeStatusChangeEvent();
     service.Run();
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, true); }));
-
-    dialog.Click(IDC_START_STOP);
+    dialog = std::make_unique<LiveDialog>(tasks);
+    ASSERT_TRUE(dialog->ShowsRunning());
+    dialog->Click(IDC_START_STOP);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(statusChange, 20000));
     EXPECT_EQ(kStatusChangeStop, service.Block()->statusChangeCommand);
-    // Waiting: the button is disabled, the display unchanged, the window answers.
-    ASSERT_TRUE(WaitFor([&] { return !dialog.Enabled(IDC_START_STOP); }));
+    // Waiting: the button is disabled and the display unchanged; a quit request taken by the
+    // wait is passed on only once the service has gone.
+    ASSERT_TRUE(WaitFor([&] { return !dialog->Enabled(IDC_START_STOP); }));
+    PostThreadMessageW(dialog->ThreadId(), WM_QUIT, 0, 0);
     Sleep(700);
-    EXPECT_TRUE(dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, false));
-
+    EXPECT_FALSE(dialog->Ended());
+    EXPECT_TRUE(dialog->Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, false));
     service.Exit();
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-
-    // A quit request taken by the wait is passed on once the service has gone.
-    service.Run();
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, true); }));
-    dialog.Click(IDC_START_STOP);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(statusChange, 20000));
-    PostThreadMessageW(dialog.ThreadId(), WM_QUIT, 0, 0);
-    Sleep(700);
-    EXPECT_FALSE(dialog.Ended());
-    service.Exit();
-    EXPECT_TRUE(WaitFor([&] { return dialog.Ended(); }));
-    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_TRUE(WaitFor([&] { return dialog->Ended(); }));
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
     corvane_test::LogCapture log;
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    auto press = [&](size_t boxesBefore) {
-        dialog.Click(IDC_START_STOP);
-        EXPECT_TRUE(WaitFor([&] { return boxes.Shown().size() == boxesBefore + 1; }));
-        EXPECT_TRUE(WaitFor([&] { return dialog.Enabled(IDC_START_STOP); }));
-        return boxes.Shown().back();
-    };
+    OpenStopped();
     const std::wstring caption = corvane::ui::LoadText(IDS_ERROR_CAPTION);
+    // One press, one more box with the error caption, and the button enabled again.
+    auto press = [&] {
+        const size_t before = Boxes().size();
+        dialog->Click(IDC_START_STOP);
+        EXPECT_TRUE(WaitFor([&] { return Boxes().size() == before + 1; }));
+        EXPECT_TRUE(WaitFor([&] { return dialog->Enabled(IDC_START_STOP); }));
+        const auto box = Boxes().back();
+        EXPECT_EQ(caption, box.caption);
+        return box;
+    };
 
     tasks.checkResult = ERROR_SERVICE_DOES_NOT_EXIST;
-    auto box = press(0);
-    EXPECT_EQ(ErrorText(ERROR_SERVICE_DOES_NOT_EXIST), box.text);
-    EXPECT_EQ(caption, box.caption);
+    auto box = press();
+    EXPECT_EQ(SystemErrorText(ERROR_SERVICE_DOES_NOT_EXIST), box.text);
     EXPECT_EQ(static_cast<UINT>(MB_OK), box.type);
     EXPECT_EQ(0, tasks.starts);
 
@@ -342,8 +325,7 @@ TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
         log.Clear();
         tasks.repairResult = result;
         tasks.repairError = error;
-        box = press(boxes.Shown().size());
-        EXPECT_EQ(ErrorText(ERROR_TIMEOUT), box.text);
+        EXPECT_EQ(SystemErrorText(ERROR_TIMEOUT), press().text);
         const auto records = log.RecordsOf(L"CBrantelDlg::OnButtonStartStop");
         if (result == 1 && error == ERROR_INSUFFICIENT_BUFFER) {
             EXPECT_TRUE(records.empty());
@@ -355,20 +337,12 @@ TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
                       records[0].message);
         }
     }
-
-    // Stop without the service's status-change event: the last error's text.
-    service.Run();
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP, true); }));
-    box = press(boxes.Shown().size());
-    EXPECT_EQ(ErrorText(ERROR_FILE_NOT_FOUND), box.text);
-    EXPECT_EQ(caption, box.caption);
 }
 
 TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    const unsigned port = dialog.Port();
-    auto logText = [&] { return corvane::ui::ToCodePage(dialog.Text(IDC_LOG_EDIT)); };
+    OpenStopped();
+    const unsigned port = dialog->Port();
+    auto logText = [&] { return corvane::ui::ToCodePage(dialog->Text(IDC_LOG_EDIT)); };
 
     service.Log(port, "");
     ASSERT_TRUE(WaitFor([&] { return logText() == "\r\n"; }));
@@ -383,7 +357,7 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     ASSERT_TRUE(WaitFor([&] { return logText() == "y\r\n"; }));
 
     // What the user types becomes the log text.
-    HWND edit = GetDlgItem(dialog.Window(), IDC_LOG_EDIT);
+    HWND edit = GetDlgItem(dialog->Window(), IDC_LOG_EDIT);
     SendMessageW(edit, EM_SETSEL, 0, -1);
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"typed"));
     service.Log(port, "z");
@@ -391,21 +365,20 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
 }
 
 TEST_F(ConsoleLive, TrayIconButtonAsksTheServiceForItsIcon) {
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    dialog.Click(IDC_TRAY_ICON);
-    ASSERT_TRUE(WaitFor([&] { return boxes.Shown().size() == 1; }));
-    const auto box = boxes.Shown()[0];
+    OpenStopped();
+    dialog->Click(IDC_TRAY_ICON);
+    ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1; }));
+    const auto box = Boxes()[0];
     EXPECT_EQ(L"显示托盘图标失败,请检查准入客户端是否已经启动!", box.text);
     EXPECT_EQ(L"Corvane Client", box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR | MB_OK), box.type);
 
     HANDLE notify = service.MakeNotifyEvent();
-    dialog.Click(IDC_TRAY_ICON);
+    dialog->Click(IDC_TRAY_ICON);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(notify, 20000));
     EXPECT_EQ(kNotifyShowTrayIcon, service.Block()->notifyCommand);
     Sleep(300);
-    EXPECT_EQ(1u, boxes.Shown().size());
+    EXPECT_EQ(1u, Boxes().size());
 }
 
 TEST_F(ConsoleLive, WithoutTheServiceLinkOneBoxAndTheDialogGoesOn) {
@@ -418,35 +391,33 @@ TEST_F(ConsoleLive, WithoutTheServiceLinkOneBoxAndTheDialogGoesOn) {
     ASSERT_EQ(nullptr, probe);
     HANDLE notify = service.MakeNotifyEvent();
 
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return dialog.Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, true); }));
-    ASSERT_EQ(1u, boxes.Shown().size());
-    EXPECT_EQ(ErrorText(expected), boxes.Shown()[0].text);
-    EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), boxes.Shown()[0].caption);
+    OpenStopped();
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ(SystemErrorText(expected), Boxes()[0].text);
+    EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), Boxes()[0].caption);
 
     // The tray-icon button does nothing without the link.
-    dialog.Click(IDC_TRAY_ICON);
+    dialog->Click(IDC_TRAY_ICON);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notify, 500));
-    EXPECT_EQ(1u, boxes.Shown().size());
+    EXPECT_EQ(1u, Boxes().size());
 }
 
 TEST_F(ConsoleLive, WithoutAFreePortTheDialogStaysUpWithoutTimers) {
     std::vector<corvanelib::UniqueSocket> taken;
     for (unsigned port = 461; port <= 1460; ++port) {
-        corvanelib::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        taken.emplace_back(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
         sockaddr_in local = {};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<unsigned short>(port));
-        bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local));
-        taken.push_back(std::move(s));
+        bind(taken.back().get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local));
     }
-    LiveDialog dialog(tasks);
-    ASSERT_TRUE(WaitFor([&] { return boxes.Shown().size() == 1; }));
-    EXPECT_EQ(ErrorText(WSAEADDRINUSE), boxes.Shown()[0].text);
-    const std::wstring initial = dialog.Text(IDC_STATUS);
+    dialog = std::make_unique<LiveDialog>(tasks);
+    ASSERT_TRUE(WaitFor([&] { return Boxes().size() == 1; }));
+    EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), Boxes()[0].text);
+    const std::wstring initial = dialog->Text(IDC_STATUS);
     Sleep(700);
-    EXPECT_EQ(initial, dialog.Text(IDC_STATUS));
-    EXPECT_TRUE(dialog.Enabled(IDC_START_STOP));
+    EXPECT_EQ(initial, dialog->Text(IDC_STATUS));
+    EXPECT_TRUE(dialog->Enabled(IDC_START_STOP));
 }
 
 } // namespace

@@ -16,20 +16,10 @@
 namespace {
 
 using corvane_test::StandinService;
-using corvanelib::UniqueKernelHandle;
 using corvanelib::UniqueSocket;
-using namespace std::chrono_literals;
 
 constexpr int kStatus = 1008;
 constexpr int kStartStop = 1004;
-const wchar_t kCaption[] = L"Corvane Client Console";
-
-std::wstring Trimmed(std::wstring text) {
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text;
-}
 
 // The system's text for `code` as a message box shows it (without the trailing line end).
 std::wstring SystemText(DWORD code) {
@@ -39,25 +29,19 @@ std::wstring SystemText(DWORD code) {
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring out(text != nullptr ? text : L"", cch);
     LocalFree(text);
-    return Trimmed(out);
+    return out.substr(0, out.find_last_not_of(L"\r\n ") + 1);
 }
 
-UniqueSocket BindUdp(unsigned port) {
-    UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<unsigned short>(port));
-    if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
-        s.reset();
-    }
-    return s;
+sockaddr_in Loopback(unsigned port) {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<unsigned short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 void SendTo(SOCKET s, unsigned port, const std::vector<std::uint8_t>& datagram) {
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<unsigned short>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = Loopback(port);
     sendto(s, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof(to));
 }
@@ -78,26 +62,47 @@ protected:
     }
 
     void StartConsole() {
-        std::string exe = BRANTEL_EXE;
         m_console = std::make_unique<uidriver::Program>(
-            L"\"" + corvane_test::WindowsPath(exe.c_str()) + L"\"");
+            L"\"" + corvane_test::WindowsPath(BRANTEL_EXE) + L"\"");
         ASSERT_TRUE(m_console->Started());
-        m_window = uidriver::WaitForWindow(kCaption, m_console->Id());
+        m_window = uidriver::WaitForWindow(L"Corvane Client Console", m_console->Id());
         ASSERT_NE(nullptr, m_window);
     }
+    // Registers and starts the stand-in with `arguments`, then the console, which shows it.
+    void StartServiceAndConsole(const wchar_t* arguments) {
+        m_service = std::make_unique<StandinService>(arguments);
+        ASSERT_EQ(0u, m_service->InstallError());
+        ASSERT_EQ(0u, StandinService::Start());
+        ASSERT_TRUE(StandinService::WaitForState(SERVICE_RUNNING));
+        StartConsole();
+        ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
+    }
 
-    std::wstring Status() const { return uidriver::Text(uidriver::Control(m_window, kStatus)); }
     HWND Button() const { return uidriver::Control(m_window, kStartStop); }
-    bool Shows(const wchar_t* status, const wchar_t* label, bool enabled = true) const {
+    std::wstring Status() const { return uidriver::Text(uidriver::Control(m_window, kStatus)); }
+    bool Shows(const wchar_t* status, const wchar_t* label) const {
         return Status() == status && uidriver::Text(Button()) == label &&
-               uidriver::IsEnabled(Button()) == enabled;
+               uidriver::IsEnabled(Button());
+    }
+    bool WaitShows(const wchar_t* status, const wchar_t* label) const {
+        return uidriver::WaitUntil([&] { return Shows(status, label); });
     }
     // The console answers a message within a second: its thread is not stuck.
     bool Answers() const {
         DWORD_PTR ignored = 0;
         return SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) != 0;
     }
+    // Presses the button and expects an error box with the system text of `code`.
+    void PressExpectingBox(DWORD code) {
+        ASSERT_TRUE(uidriver::Click(Button()));
+        const auto box = uidriver::WaitForMessageBox(m_console->Id());
+        ASSERT_NE(nullptr, box.window);
+        EXPECT_EQ(L"error", box.caption);
+        EXPECT_EQ(SystemText(code), box.text.substr(0, box.text.find_last_not_of(L"\r\n ") + 1));
+        uidriver::PressOk(box.window);
+    }
 
+    std::unique_ptr<StandinService> m_service;
     std::unique_ptr<uidriver::Program> m_console;
     HWND m_window = nullptr;
 };
@@ -108,30 +113,24 @@ TEST_F(LiveConsole, StartAndStopTheService) {
     ASSERT_EQ(0u, StandinService::SetStartType(SERVICE_DISABLED));
     StartConsole();
     const DWORD shown = GetTickCount();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
     // 300 ms on an idle machine; a loaded test machine gets more room.
     EXPECT_LT(GetTickCount() - shown, 5000u);
 
     // Start repairs the start type, starts the service, and its report shows it.
     ASSERT_TRUE(uidriver::Click(Button()));
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"running...", L"Stop"); }));
+    ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), StandinService::State());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), StandinService::StartType());
 
     ASSERT_TRUE(uidriver::Click(Button()));
     EXPECT_TRUE(StandinService::WaitForState(SERVICE_STOPPED));
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
     EXPECT_TRUE(uidriver::FindMessageBox(m_console->Id()).window == nullptr);
 }
 
 TEST_F(LiveConsole, StopWaitsWhileTheServiceHoldsOnAndKeepsTheWindowAnswering) {
-    StandinService service(L"--ignore-stop --silent");
-    ASSERT_EQ(0u, service.InstallError());
-    ASSERT_EQ(0u, StandinService::Start());
-    ASSERT_TRUE(StandinService::WaitForState(SERVICE_RUNNING));
-    StartConsole();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"running...", L"Stop"); }));
-
+    StartServiceAndConsole(L"--ignore-stop --silent");
     ASSERT_TRUE(uidriver::Click(Button()));
     ASSERT_TRUE(uidriver::WaitUntil([&] { return !uidriver::IsEnabled(Button()); }));
     for (int i = 0; i < 5; ++i) {
@@ -143,18 +142,13 @@ TEST_F(LiveConsole, StopWaitsWhileTheServiceHoldsOnAndKeepsTheWindowAnswering) {
 
     // The service ends from outside: its stop event goes, and so does the wait.
     ASSERT_TRUE(StandinService::Kill());
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
 }
 
 TEST_F(LiveConsole, AServiceKilledFromOutsideShowsStopAndClearsTheStateWord) {
-    StandinService service(L"--report-period=500");
-    ASSERT_EQ(0u, service.InstallError());
-    ASSERT_EQ(0u, StandinService::Start());
-    ASSERT_TRUE(StandinService::WaitForState(SERVICE_RUNNING));
-    StartConsole();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"running...", L"Stop"); }));
-
-    UniqueKernelHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kShareMemoryName));
+    StartServiceAndConsole(L"--report-period=500");
+    corvanelib::UniqueKernelHandle mapping(
+        OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kShareMemoryName));
     ASSERT_TRUE(mapping);
     corvanelib::UniqueMapView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_TRUE(view);
@@ -162,28 +156,35 @@ TEST_F(LiveConsole, AServiceKilledFromOutsideShowsStopAndClearsTheStateWord) {
     EXPECT_NE(0u, block->serviceState);
 
     ASSERT_TRUE(StandinService::Kill());
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
     EXPECT_EQ(0u, block->serviceState);
 }
 
 TEST_F(LiveConsole, TakenPortsTroubleAndBadDatagrams) {
     // Another process holds the first two ports: the console binds 463.
-    UniqueSocket first = BindUdp(461);
-    UniqueSocket second = BindUdp(462);
-    ASSERT_TRUE(first && second) << "ports 461 and 462 must be free for this test";
+    std::vector<UniqueSocket> taken;
+    for (unsigned port : {461u, 462u}) {
+        taken.emplace_back(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        sockaddr_in local = Loopback(port);
+        local.sin_addr.s_addr = INADDR_ANY;
+        ASSERT_EQ(
+            0, bind(taken.back().get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)))
+            << "port " << port << " must be free for this test";
+    }
     StandinService service(L"--trouble --report-period=60000");
     ASSERT_EQ(0u, service.InstallError());
     StartConsole();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
     ASSERT_EQ(0u, StandinService::Start());
     // Only the stand-in's report can say "trouble": the poll knows no such state.
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"trouble...", L"Stop"); }));
+    ASSERT_TRUE(WaitShows(L"trouble...", L"Stop"));
 
-    // Whatever else arrives on the console's port changes nothing and stops nothing.
+    // Whatever else arrives on the console's port changes nothing and stops nothing:
+    // another key, a truncated report and log line, an oversized datagram, noise.
     UniqueSocket sender(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     const logview::Key key = logview::MakeKey();
-    const logview::Key foreignKey = logview::MakeKey({7, 11, 251, 3});
-    SendTo(sender.get(), 463, logview::EncodeStatus(logview::kStatusStopped, foreignKey));
+    SendTo(sender.get(), 463,
+           logview::EncodeStatus(logview::kStatusStopped, logview::MakeKey({7, 11, 251, 3})));
     const auto report = logview::EncodeStatus(logview::kStatusStopped, key);
     SendTo(sender.get(), 463, {report.begin(), report.begin() + 11});
     const auto line = logview::EncodeLogLine("some text", key);
@@ -207,31 +208,21 @@ TEST_F(LiveConsole, TakenPortsTroubleAndBadDatagrams) {
 
     // A sound report on port 463 still gets through.
     SendTo(sender.get(), 463, logview::EncodeStatus(logview::kStatusRunning, key));
-    EXPECT_TRUE(uidriver::WaitUntil([&] { return Shows(L"running...", L"Stop"); }));
+    EXPECT_TRUE(WaitShows(L"running...", L"Stop"));
 }
 
 TEST_F(LiveConsole, MissingServiceObjectsShowTheirSystemTexts) {
     // No service at all, but a stop event of the test's own: the console believes the
     // service runs, yet its status-change event does not exist.
-    UniqueKernelHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, kStopEventName));
+    corvanelib::UniqueKernelHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, kStopEventName));
     StartConsole();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"running...", L"Stop"); }));
-    ASSERT_TRUE(uidriver::Click(Button()));
-    auto box = uidriver::WaitForMessageBox(m_console->Id());
-    ASSERT_NE(nullptr, box.window);
-    EXPECT_EQ(L"error", box.caption);
-    EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), Trimmed(box.text));
-    uidriver::PressOk(box.window);
+    ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
+    PressExpectingBox(ERROR_FILE_NOT_FOUND);
 
     stopEvent.reset();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
-    ASSERT_TRUE(uidriver::Click(Button()));
-    box = uidriver::WaitForMessageBox(m_console->Id());
-    ASSERT_NE(nullptr, box.window);
-    EXPECT_EQ(L"error", box.caption);
-    EXPECT_EQ(SystemText(ERROR_SERVICE_DOES_NOT_EXIST), Trimmed(box.text));
-    uidriver::PressOk(box.window);
-    EXPECT_TRUE(uidriver::WaitUntil([&] { return Shows(L"stop", L"Start"); }));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
+    PressExpectingBox(ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_TRUE(WaitShows(L"stop", L"Start"));
 }
 
 } // namespace

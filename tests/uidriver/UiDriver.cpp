@@ -25,6 +25,16 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
     return TRUE;
 }
 
+std::wstring ClassName(HWND window) {
+    wchar_t name[256] = {};
+    const int cch = GetClassNameW(window, name, 256);
+    return std::wstring(name, cch > 0 ? static_cast<size_t>(cch) : 0);
+}
+
+bool WaitForExit(HANDLE process, milliseconds bound) {
+    return WaitForSingleObject(process, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
+}
+
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
@@ -101,11 +111,6 @@ Program::~Program() {
     }
 }
 
-bool Program::WaitForExit(milliseconds bound) {
-    return m_process != nullptr &&
-           WaitForSingleObject(m_process, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
-}
-
 DWORD Program::ExitCode() const {
     DWORD code = STILL_ACTIVE;
     if (m_process != nullptr) {
@@ -118,7 +123,7 @@ bool Program::Close(milliseconds bound) {
     if (m_process == nullptr) {
         return false;
     }
-    if (WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0) {
+    if (WaitForExit(m_process, milliseconds(0))) {
         return true;
     }
     // Message boxes first: a modal box keeps its owner from closing.
@@ -130,11 +135,11 @@ bool Program::Close(milliseconds bound) {
     for (HWND window : TopLevelWindows(m_id)) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForExit(bound)) {
+    if (WaitForExit(m_process, bound)) {
         return true;
     }
     TerminateProcess(m_process, 1);
-    WaitForSingleObject(m_process, static_cast<DWORD>(kDefaultWait.count()));
+    WaitForExit(m_process, kDefaultWait);
     return false;
 }
 
@@ -177,12 +182,6 @@ std::wstring Text(HWND window) {
     }
     text.resize(got < text.size() ? static_cast<size_t>(got) : text.size() - 1);
     return text;
-}
-
-std::wstring ClassName(HWND window) {
-    wchar_t name[256] = {};
-    const int cch = GetClassNameW(window, name, 256);
-    return std::wstring(name, cch > 0 ? static_cast<size_t>(cch) : 0);
 }
 
 bool IsEnabled(HWND window) {
@@ -247,14 +246,6 @@ MessageBoxInfo WaitForMessageBox(DWORD processId, milliseconds bound) {
 void PressOk(HWND box) {
     HWND ok = GetDlgItem(box, IDOK);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-}
-
-bool SaveScreenshot(const std::wstring& bmpPath) {
-    const RECT screen = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                         GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                         GetSystemMetrics(SM_YVIRTUALSCREEN) +
-                             GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-    return SaveRect(screen, bmpPath);
 }
 
 bool SaveWindowScreenshot(HWND window, const std::wstring& bmpPath) {

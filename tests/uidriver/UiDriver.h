@@ -14,6 +14,9 @@
 
 #include <winsock2.h>
 #include <windows.h>
+
+#include "WaitFor.h"
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -39,8 +42,6 @@ public:
     DWORD Id() const { return m_id; }
     HANDLE Process() const { return m_process; }
 
-    // Waits for the program to end; true when it ended within `bound`.
-    bool WaitForExit(milliseconds bound = kDefaultWait);
     // The exit code once ended; STILL_ACTIVE while it runs.
     DWORD ExitCode() const;
     // Asks each of the program's top-level windows to close (WM_CLOSE), waits up to `bound`,
@@ -65,23 +66,13 @@ HWND WaitForWindow(const std::wstring& caption, DWORD processId = 0,
 template <typename Condition>
 bool WaitUntil(Condition condition, milliseconds bound = kDefaultWait,
                milliseconds step = milliseconds(25)) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (GetTickCount() - start >= static_cast<DWORD>(bound.count())) {
-            return condition();
-        }
-        Sleep(static_cast<DWORD>(step.count()));
-    }
+    return corvane_test::WaitFor(condition, bound, step);
 }
 
 // Control `id` of a dialog (null when missing).
 HWND Control(HWND dialog, int id);
 // A window's text (caption or control text); empty when the window does not answer.
 std::wstring Text(HWND window);
-std::wstring ClassName(HWND window);
 bool IsEnabled(HWND window);
 // Whether the window itself has the visible style (its parents are not asked).
 bool IsVisible(HWND window);
@@ -109,9 +100,8 @@ MessageBoxInfo WaitForMessageBox(DWORD processId = 0, milliseconds bound = kDefa
 // Presses the box's OK button (or the dialog's IDOK).
 void PressOk(HWND box);
 
-// Writes the whole virtual display, or one window's rectangle of it, as a 24-bit BMP file.
-// `convert file.bmp file.png` (ImageMagick) turns it into a PNG. False on failure.
-bool SaveScreenshot(const std::wstring& bmpPath);
+// Writes the window's rectangle of the display as a 24-bit BMP file (`convert file.bmp
+// file.png` turns it into a PNG). False on failure.
 bool SaveWindowScreenshot(HWND window, const std::wstring& bmpPath);
 
 } // namespace uidriver
