@@ -1,7 +1,6 @@
 #include "UiDriver.h"
 
 #include <cstdio>
-#include <memory>
 
 namespace uidriver {
 
@@ -33,60 +32,6 @@ std::wstring ClassName(HWND window) {
 
 bool WaitForExit(HANDLE process, milliseconds bound) {
     return WaitForSingleObject(process, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
-}
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
-bool SaveRect(const RECT& rect, const std::wstring& path) {
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) {
-        return false;
-    }
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr) {
-        return false;
-    }
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height; // bottom-up, as BMP files store it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (memory != nullptr && bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-        GdiFlush();
-        SelectObject(memory, old);
-    }
-    if (ok) {
-        const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-        const DWORD imageSize = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER header = {};
-        header.bfType = 0x4D42; // "BM"
-        header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-        header.bfSize = header.bfOffBits + imageSize;
-        info.bmiHeader.biSizeImage = imageSize;
-        std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"wb"));
-        ok = file != nullptr && std::fwrite(&header, sizeof(header), 1, file.get()) == 1 &&
-             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file.get()) == 1 &&
-             std::fwrite(bits, imageSize, 1, file.get()) == 1;
-    }
-    if (bitmap != nullptr) {
-        DeleteObject(bitmap);
-    }
-    if (memory != nullptr) {
-        DeleteDC(memory);
-    }
-    ReleaseDC(nullptr, screen);
-    return ok;
 }
 
 } // namespace
@@ -248,8 +193,56 @@ void PressOk(HWND box) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
 }
 
-bool SaveWindowScreenshot(HWND window, const std::wstring& bmpPath) {
-    return SaveRect(ScreenRect(window), bmpPath);
+bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
+    const RECT rect = ScreenRect(window);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr) {
+        return false;
+    }
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height; // bottom-up, as BMP files store it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (memory != nullptr && bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    if (ok) {
+        const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+        const DWORD imageSize = stride * static_cast<DWORD>(height);
+        BITMAPFILEHEADER header = {};
+        header.bfType = 0x4D42; // "BM"
+        header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+        header.bfSize = header.bfOffBits + imageSize;
+        info.bmiHeader.biSizeImage = imageSize;
+        FILE* file = _wfopen(path.c_str(), L"wb");
+        ok = file != nullptr && std::fwrite(&header, sizeof(header), 1, file) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file) == 1 &&
+             std::fwrite(bits, imageSize, 1, file) == 1;
+        ok = file != nullptr && std::fclose(file) == 0 && ok;
+    }
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    if (memory != nullptr) {
+        DeleteDC(memory);
+    }
+    ReleaseDC(nullptr, screen);
+    return ok;
 }
 
 } // namespace uidriver
