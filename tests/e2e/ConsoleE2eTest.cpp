@@ -84,7 +84,7 @@ protected:
 };
 
 TEST_F(Console, StartsCollapsedAndOpensTheAboutBox) {
-    REQUIRE_UI_LANGUAGE(0x0409);
+    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     StartConsole(kEnglishCaption);
     const RECT window = uidriver::ScreenRect(m_window);
     for (int id : {kStatus, kStartStop, kAdvanced}) {
@@ -113,7 +113,7 @@ TEST_F(Console, StartsCollapsedAndOpensTheAboutBox) {
 }
 
 TEST_F(Console, SecondStartBringsTheFirstForwardAsItWas) {
-    REQUIRE_UI_LANGUAGE(0x0409);
+    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     StartConsole(kEnglishCaption);
     // A plain window of the test's own takes the foreground away from the console.
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 600, 600, 100, 50,
@@ -154,7 +154,7 @@ TEST_F(Console, SecondStartBringsTheFirstForwardAsItWas) {
 }
 
 TEST_F(Console, ChineseUi) {
-    REQUIRE_UI_LANGUAGE(0x0804);
+    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
     StartConsole(L"Corvane Client");
     // The Start/Stop label is the template's until the first service state replaces it.
     const std::wstring startStop = Text(kStartStop);
@@ -167,7 +167,7 @@ TEST_F(Console, ChineseUi) {
 
 // The set under the Traditional Chinese id holds the English texts.
 TEST_F(Console, TraditionalIdUi) {
-    REQUIRE_UI_LANGUAGE(0x0404);
+    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL));
     StartConsole(kEnglishCaption);
     EXPECT_EQ(Text(kAdvanced), L"&Advance");
     const std::wstring startStop = Text(kStartStop);
