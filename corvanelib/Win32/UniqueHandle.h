@@ -74,8 +74,7 @@ struct Socket {
 } // namespace handle_traits
 
 // Events, mutexes, file mappings, threads, processes: null when empty.
-using UniqueKernelHandle =
-    UniqueHandle<handle_traits::Closer<HANDLE, nullptr, BOOL, &CloseHandle>>;
+using UniqueKernelHandle = UniqueHandle<handle_traits::Closer<HANDLE, nullptr, BOOL, &CloseHandle>>;
 // CreateFile results: INVALID_HANDLE_VALUE when empty.
 using UniqueFileHandle = UniqueHandle<handle_traits::File>;
 using UniqueMapView = UniqueHandle<handle_traits::MapView>;
