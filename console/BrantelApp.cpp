@@ -4,7 +4,12 @@
 #include "BrantelDlg.h"
 #include "MessageBox.h"
 #include "Strings.h"
+#include "SystemErrorText.h"
 #include "res/resource.h"
+
+#include "corvanelib/Win32/Synchronization/CorvaneException.h"
+
+#include <exception>
 
 const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow");
 const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
@@ -58,4 +63,32 @@ int CBrantelApp::OnExit() {
         m_socketsStarted = false;
     }
     return Application::OnExit();
+}
+
+std::wstring DescribeCurrentException() {
+    try {
+        throw;
+    } catch (const corvanelib::CorvaneLibLockException& e) {
+        return corvane::ui::FromCodePage(std::string(e.GetModuleName()) + ": " + e.Message() +
+                                         " (" + e.File() + ":" + std::to_string(e.Line()) +
+                                         ", error " + std::to_string(e.ErrorCode()) + ")\r\n") +
+               corvane::SystemErrorText(e.ErrorCode());
+    } catch (const corvanelib::CorvaneException& e) {
+        return corvane::ui::FromCodePage(std::string(e.GetModuleName()) + ": " + e.Message() +
+                                         " (" + e.File() + ":" + std::to_string(e.Line()) + ")");
+    } catch (const std::exception& e) {
+        return corvane::ui::FromCodePage(e.what());
+    } catch (...) {
+        return L"unknown exception";
+    }
+}
+
+void CBrantelApp::OnUncaughtException() noexcept {
+    // The library throws only when the platform refuses a mutex; no caller handles that, so the
+    // console says what happened before it ends.
+    try {
+        corvane::ui::ShowMessageBox(nullptr, DescribeCurrentException(),
+                                    corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
+    } catch (...) {
+    }
 }

@@ -6,6 +6,8 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+#include <string>
+
 // The registered "OrvexBrantelShowWindow" message: a second start broadcasts it, the running
 // console's main dialog answers by coming to the front.
 extern const UINT g_showWindowMessage;
@@ -14,10 +16,17 @@ extern const UINT g_showWindowMessage;
 extern const wchar_t kInstanceEventName[]; // "Global\OrvexCorvaneClientMonitor"
 extern const wchar_t kConsoleMutexName[];  // "OrvexBrantel"
 
+// The text that reports the exception being handled (call inside a catch block): the support
+// library's exceptions with module, message, source, line and, for a refused lock, the error
+// code and its system text.
+std::wstring DescribeCurrentException();
+
 class CBrantelApp : public corvane::ui::Application {
 public:
     bool OnInit() override;
     int OnExit() override;
+    // Shows what escaped in an error box before the process ends.
+    void OnUncaughtException() noexcept override;
 
 private:
     // False when another console already runs on this machine (it was asked to come to the

@@ -32,16 +32,28 @@ int Application::Run(HINSTANCE instance) {
     m_instance = instance;
     SetResourceModule(instance);
     EnsureCommonControls();
-    if (OnInit()) {
-        MSG message;
-        BOOL got;
-        while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+    try {
+        if (OnInit()) {
+            MSG message;
+            BOOL got;
+            while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            m_loopExitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
         }
-        m_loopExitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
+        return OnExit();
+    } catch (...) {
+        EndAfterUncaughtException();
     }
-    return OnExit();
+}
+
+void EndAfterUncaughtException() noexcept {
+    if (Application* app = Application::Current()) {
+        app->OnUncaughtException();
+    }
+    // The state that threw cannot be trusted to unwind further: no destructors, no exit hook.
+    ExitProcess(kUncaughtExceptionExitCode);
 }
 
 void EnsureCommonControls() {

@@ -25,6 +25,11 @@ public:
     virtual bool OnInit() = 0;
     // Exit hook; its result is the process's exit code.
     virtual int OnExit();
+    // Called inside a catch block when a hook or a dialog handler let an exception escape
+    // (nothing may cross a window procedure); `throw;` re-raises it for inspection. The
+    // process ends right after, with exit code kUncaughtExceptionExitCode. The default does
+    // nothing.
+    virtual void OnUncaughtException() noexcept {}
 
     // The dialog that stands for the program while it runs (may be null).
     ModalDialog* MainDialog() const { return m_mainDialog; }
@@ -44,6 +49,12 @@ private:
 // Registers the common control classes the dialog templates use (address control included).
 // Safe to call more than once.
 void EnsureCommonControls();
+
+constexpr int kUncaughtExceptionExitCode = 3;
+
+// Ends the process after an exception escaped a hook or a handler: lets the application
+// report it (OnUncaughtException), then exits. Call only from inside a catch block.
+[[noreturn]] void EndAfterUncaughtException() noexcept;
 
 // The program's entry calls this with its instance handle; returns the exit code. Without an
 // application object the process exits with 1.

@@ -101,7 +101,13 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wPara
     if (self == nullptr) {
         return FALSE;
     }
-    const INT_PTR result = self->Dispatch(message, wParam, lParam);
+    INT_PTR result = FALSE;
+    try {
+        result = self->Dispatch(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may unwind through the system's dialog code.
+        EndAfterUncaughtException();
+    }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, DWLP_USER, 0);
         self->m_window = nullptr;

@@ -4,12 +4,17 @@
 #include "BrantelApp.h"
 #include "BrantelDlg.h"
 #include "MessageBox.h"
+#include "Strings.h"
 #include "SystemErrorText.h"
 #include "resource.h"
 
+#include "corvanelib/Win32/Synchronization/Lock.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -133,6 +138,70 @@ TEST(SystemErrorText, GivesTheSystemTextOrNothing) {
     EXPECT_NE(corvane::SystemErrorText(ERROR_TIMEOUT),
               corvane::SystemErrorText(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(corvane::SystemErrorText(0x2000FFFFu), L"");
+}
+
+TEST(UncaughtException, ARefusedLockIsDescribedWithItsCodeAndSystemText) {
+    corvanelib::Mutex mutex;
+    std::wstring text;
+    try {
+        corvanelib::Lock guard(mutex, DWORD{0});
+    } catch (...) {
+        text = DescribeCurrentException();
+    }
+    EXPECT_NE(std::wstring::npos,
+              text.find(L"Corvane Common Lib: Mutex::Lock Error! We dont support a timeout lock! "
+                        L"(Win32\\Synchronization\\Lock:"))
+        << text;
+    EXPECT_NE(std::wstring::npos, text.find(L", error 50)\r\n" + corvane::SystemErrorText(50)));
+}
+
+// An exception that escapes a dialog handler must not unwind through the system's dialog code:
+// the console reports it in an error box and the process ends with its own exit code. The
+// test runs itself again as the child that throws.
+TEST(UncaughtException, EscapingAHandlerShowsABoxAndEndsTheProcess) {
+    wchar_t boxFile[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", boxFile, MAX_PATH) != 0) {
+        CBrantelApp app;
+        corvane::ui::SetMessageBoxHook([&](const corvane::ui::MessageBoxRequest& box) {
+            if (FILE* out = _wfopen(boxFile, L"wb")) {
+                std::fputws((box.caption + L"|" + box.text).c_str(), out);
+                std::fclose(out);
+            }
+            return IDOK;
+        });
+        ShellProbe dialog([](ShellProbe&) { throw std::runtime_error("handler failed"); });
+        dialog.RunModal();
+        ADD_FAILURE() << "the dialog run returned";
+        return;
+    }
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring box = std::wstring(temp) + L"shell-test-box.txt";
+    DeleteFileW(box.c_str());
+    SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", box.c_str());
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" --gtest_filter=UncaughtException.EscapingAHandler*";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &child));
+    SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", nullptr);
+    corvanelib::UniqueKernelHandle process(child.hProcess), thread(child.hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(static_cast<DWORD>(corvane::ui::kUncaughtExceptionExitCode), code);
+
+    std::wstring seen(256, L'\0');
+    if (FILE* in = _wfopen(box.c_str(), L"rb")) {
+        seen.resize(std::fread(&seen[0], sizeof(wchar_t), seen.size(), in));
+        std::fclose(in);
+    }
+    DeleteFileW(box.c_str());
+    EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION) + L"|handler failed", seen);
 }
 
 } // namespace
