@@ -44,6 +44,18 @@ std::size_t HeaderEnd(const char* line, std::size_t size) {
     return pos >= 2 ? pos : 0;
 }
 
+// The line starting at `line`: sets `lineEnd` past its last byte (a CR before the LF is no
+// part of it) and returns where the next line starts.
+const char* SplitLine(const char* line, const char* end, const char*& lineEnd) {
+    const char* newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
+    if (newline == nullptr) {
+        lineEnd = end;
+        return end;
+    }
+    lineEnd = newline > line && newline[-1] == '\r' ? newline - 1 : newline;
+    return newline + 1;
+}
+
 bool HasLineBreak(const char* text) {
     return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
 }
@@ -138,31 +150,27 @@ void CIniFile::Parse(std::string contents) {
     const char* const data = texts.back()->data();
     const char* const end = data + texts.back()->size();
 
+    // A key's lines gather in `lines`, which grows once to the longest key, and move to the
+    // key in one allocation of their final size when the key ends: a large file then neither
+    // copies every key's list as it grows nor leaves the heap strewn with the blocks outgrown.
     std::vector<s_key> keys;
+    std::vector<s_ident> lines;
     keys.emplace_back();
     keys.back().name = kNoteKeyName;
-    s_key* pending = &keys.back();
 
     for (const char* line = data; line < end;) {
-        const char* newline = static_cast<const char*>(std::memchr(line, '\n', end - line));
-        const char* next = newline != nullptr ? newline + 1 : end;
-        const char* lineEnd = next;
-        if (newline != nullptr) {
-            lineEnd = newline;
-            if (lineEnd > line && lineEnd[-1] == '\r') {
-                --lineEnd;
-            }
-        }
+        const char* lineEnd = nullptr;
+        const char* next = SplitLine(line, end, lineEnd);
         const std::size_t length = static_cast<std::size_t>(lineEnd - line);
 
         if (const std::size_t close = HeaderEnd(line, length)) {
+            keys.back().idents.assign(lines.begin(), lines.end());
+            lines.clear();
             keys.emplace_back();
-            pending = &keys.back();
-            pending->name = std::string_view(line + 1, close - 1);
+            keys.back().name = std::string_view(line + 1, close - 1);
         } else {
             const void* equals = std::memchr(line, '=', length);
-            pending->idents.emplace_back();
-            s_ident& ident = pending->idents.back();
+            s_ident& ident = lines.emplace_back();
             if (equals == nullptr || equals == line) {
                 ident.name = std::string_view(line, length);
                 ident.comment = 1;
@@ -179,6 +187,7 @@ void CIniFile::Parse(std::string contents) {
         }
         line = next;
     }
+    keys.back().idents.assign(lines.begin(), lines.end());
     m_keys.swap(keys);
     m_texts.swap(texts);
 }
