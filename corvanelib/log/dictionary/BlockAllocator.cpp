@@ -35,17 +35,9 @@ void* BlockAllocator::Allocate(std::size_t bytes) noexcept {
         return nullptr;
     }
     const std::size_t rounded = (bytes + kAlignment - 1) & ~(kAlignment - 1);
-    if (m_newest == nullptr) {
-        auto* chunk = static_cast<unsigned char*>(NewChunk());
-        if (chunk == nullptr) {
-            ReportChunkFailure(__LINE__);
-            return nullptr;
-        }
-        PreviousOf(chunk) = nullptr;
-        m_newest = chunk;
-        m_used = 0;
-        m_chunkCount = 1;
-    } else if (kChunkSize - m_used < rounded) {
+    // The first request, and one that does not fit in the rest of the newest chunk, start a
+    // chunk; m_used is 0 and m_chunkCount 0 while there is none.
+    if (m_newest == nullptr || kChunkSize - m_used < rounded) {
         auto* chunk = static_cast<unsigned char*>(NewChunk());
         if (chunk == nullptr) {
             ReportChunkFailure(__LINE__);
