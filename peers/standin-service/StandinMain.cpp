@@ -13,6 +13,7 @@
 
 #include "LogViewCodec.h"
 #include "ShareMem.h"
+#include "Strings.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <winsock2.h>
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+using corvane::ui::ToCodePage;
 using corvanelib::UniqueKernelHandle;
 
 namespace {
@@ -61,23 +63,9 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
     }
 }
 
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int cb = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-    std::string text(cb > 0 ? static_cast<std::size_t>(cb) : 0, '\0');
-    if (cb > 0) {
-        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0], cb,
-                            nullptr, nullptr);
-    }
-    return text;
-}
-
 std::string DataDirectory() {
     if (!g_options.dataDir.empty()) {
-        return Narrow(g_options.dataDir);
+        return ToCodePage(g_options.dataDir);
     }
     char folder[MAX_PATH] = {};
     if (FAILED(
@@ -97,7 +85,7 @@ class Standin {
 public:
     Standin()
         : m_key(logview::MakeKey()),
-          m_tagPrefix(g_options.tag.empty() ? std::string() : Narrow(g_options.tag) + ": ") {}
+          m_tagPrefix(g_options.tag.empty() ? std::string() : ToCodePage(g_options.tag) + ": ") {}
 
     void Run();
 
@@ -123,6 +111,8 @@ private:
     logview::Key m_key;
     std::string m_tagPrefix;
     corvanelib::UniqueSocket m_socket;
+    // Every named object the console opens carries the same descriptor.
+    ShareSecurityAttributes m_security;
     CShareMem m_link{true};
     UniqueKernelHandle m_stopEvent;
     UniqueKernelHandle m_statusChange;
@@ -147,12 +137,10 @@ void Standin::Send(const std::vector<std::uint8_t>& datagram) {
 }
 
 bool Standin::CreateEvents() {
-    ShareSecurityAttributes security;
-    security.Build();
-    m_statusChange.reset(CreateEventW(security.Get(), FALSE, FALSE, kStatusChangeEventName));
-    m_notify.reset(CreateEventW(security.Get(), FALSE, FALSE, kNotifyEventName));
+    m_statusChange.reset(CreateEventW(m_security.Get(), FALSE, FALSE, kStatusChangeEventName));
+    m_notify.reset(CreateEventW(m_security.Get(), FALSE, FALSE, kNotifyEventName));
     // Manual reset: whoever opens it after the service signalled it still sees it signalled.
-    m_exiting.reset(CreateEventW(security.Get(), TRUE, FALSE, kExitingEventName));
+    m_exiting.reset(CreateEventW(m_security.Get(), TRUE, FALSE, kExitingEventName));
     return m_statusChange && m_notify && m_exiting;
 }
 
@@ -281,6 +269,7 @@ void Standin::Run() {
         u_long nonBlocking = 1;
         ioctlsocket(m_socket.get(), FIONBIO, &nonBlocking);
     }
+    m_security.Build();
     const DWORD linkError = m_link.Create();
     const bool eventsMade = CreateEvents();
     SendLog("starting");
@@ -296,9 +285,7 @@ void Standin::Run() {
         return;
     }
 
-    ShareSecurityAttributes security;
-    security.Build();
-    m_stopEvent.reset(CreateEventW(security.Get(), FALSE, FALSE, kStopEventName));
+    m_stopEvent.reset(CreateEventW(m_security.Get(), FALSE, FALSE, kStopEventName));
     if (!m_stopEvent) {
         SendLog(Format("stop event not created, error %lu", GetLastError()));
     }
