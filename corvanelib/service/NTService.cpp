@@ -112,12 +112,9 @@ BOOL CNTServiceControlManager::Close() {
 }
 
 BOOL CNTServiceControlManager::Attach(SC_HANDLE handle) {
-    if (m_manager && m_manager.get() != handle) {
+    if (m_manager.get() != handle) {
         // A lock taken through the old connection means nothing once it is gone.
         m_lock.reset();
-        m_manager.reset();
-    }
-    if (m_manager.get() != handle) {
         m_manager.reset(handle);
     }
     return TRUE;
