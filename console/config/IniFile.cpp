@@ -261,28 +261,19 @@ int CIniFile::FindKey(const char* keyname) const {
 }
 
 int CIniFile::FindValue(int keyindex, const char* valuename) const {
+    return FindLine(keyindex, valuename, false);
+}
+
+// Value lookups see pairs only (`pairsOnly`): a comment line holds no value, and setting one on
+// it would report success for a value that is never written.
+int CIniFile::FindLine(int keyindex, const char* valuename, bool pairsOnly) const {
     if (keyindex < 1 || static_cast<std::size_t>(keyindex) >= m_keys.size() ||
         valuename == nullptr) {
         return -1;
     }
     const std::vector<s_ident>& idents = m_keys[keyindex].idents;
     for (std::size_t v = 0; v < idents.size(); ++v) {
-        if (idents[v].name == valuename) {
-            return static_cast<int>(v);
-        }
-    }
-    return -1;
-}
-
-// Value lookups see pairs only: a comment line holds no value, and setting one on it would
-// report success for a value that is never written.
-int CIniFile::FindPair(int keyindex, const char* valuename) const {
-    if (keyindex < 1 || valuename == nullptr) {
-        return -1;
-    }
-    const std::vector<s_ident>& idents = m_keys[keyindex].idents;
-    for (std::size_t v = 0; v < idents.size(); ++v) {
-        if (!idents[v].comment && idents[v].name == valuename) {
+        if (!(pairsOnly && idents[v].comment) && idents[v].name == valuename) {
             return static_cast<int>(v);
         }
     }
@@ -291,7 +282,7 @@ int CIniFile::FindPair(int keyindex, const char* valuename) const {
 
 const CIniFile::s_ident* CIniFile::Find(const char* keyname, const char* valuename) const {
     const int k = FindKey(keyname);
-    const int v = FindPair(k, valuename);
+    const int v = FindLine(k, valuename, true);
     return v < 0 ? nullptr : &m_keys[k].idents[v];
 }
 
@@ -323,7 +314,7 @@ bool CIniFile::SetValue(const char* keyname, const char* valuename, const char* 
         value = "";
     }
     const int k = FindKey(keyname);
-    const int v = FindPair(k, valuename);
+    const int v = FindLine(k, valuename, true);
     if (v >= 0) {
         m_keys[k].idents[v].value = Keep(value);
         return true;

@@ -128,7 +128,8 @@ public:
     void SetClock(Clock clock) { m_clock = clock; }
 
 private:
-    int FindPair(int keyindex, const char* valuename) const;
+    // FindValue's search; with `pairsOnly` it passes over comment lines.
+    int FindLine(int keyindex, const char* valuename, bool pairsOnly) const;
     const s_ident* Find(const char* keyname, const char* valuename) const;
     void Reset();
     // Keeps `text` for the object's life and returns a view of it.
