@@ -79,7 +79,6 @@ BOOL CBrantelDlg::StartLogView() {
 }
 
 void CBrantelDlg::UpdateServiceStatus(int statusId) {
-    const std::wstring text = corvane::ui::LoadText(static_cast<UINT>(statusId));
     UINT label = 0;
     if (statusId == IDS_STATE_STOPPED) {
         m_running = 0;
@@ -93,7 +92,8 @@ void CBrantelDlg::UpdateServiceStatus(int statusId) {
     }
     if (label != 0) {
         SetWindowTextW(m_startStopButton, corvane::ui::LoadText(label).c_str());
-        SetDlgItemTextW(Handle(), IDC_STATUS, text.c_str());
+        SetDlgItemTextW(Handle(), IDC_STATUS,
+                        corvane::ui::LoadText(static_cast<UINT>(statusId)).c_str());
         EnableWindow(m_startStopButton, TRUE);
     }
     PushToControls();

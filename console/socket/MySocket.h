@@ -3,9 +3,7 @@
 #pragma once
 
 #include "DatagramSocket.h"
-
-#include <array>
-#include <cstdint>
+#include "LogViewCodec.h"
 
 class CMySocket : public CDatagramSocket {
 public:
@@ -33,5 +31,5 @@ protected:
 private:
     char m_receiveBuffer[kReceiveSize + 1] = {};
     unsigned m_boundPort = kFirstPort;
-    std::array<std::uint8_t, 32> m_key;
+    logview::Key m_key;
 };
