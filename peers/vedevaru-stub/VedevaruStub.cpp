@@ -71,9 +71,10 @@ std::wstring RecordLine() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::string line = Utf8(RecordLine());
+    const std::wstring path = RecordPath();
     // Several starts may overlap: whoever holds the file, the others retry for a while.
     for (int attempt = 0; attempt < 250; ++attempt) {
-        corvanelib::UniqueFileHandle file(CreateFileW(RecordPath().c_str(), FILE_APPEND_DATA,
+        corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                                       FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
