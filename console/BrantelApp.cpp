@@ -65,17 +65,25 @@ int CBrantelApp::OnExit() {
     return Application::OnExit();
 }
 
+namespace {
+
+// "module: message (file:line" of a library exception; the caller closes the parenthesis.
+std::string Describe(const corvanelib::CorvaneException& e) {
+    return std::string(e.GetModuleName()) + ": " + e.Message() + " (" + e.File() + ":" +
+           std::to_string(e.Line());
+}
+
+} // namespace
+
 std::wstring DescribeCurrentException() {
     try {
         throw;
     } catch (const corvanelib::CorvaneLibLockException& e) {
-        return corvane::ui::FromCodePage(std::string(e.GetModuleName()) + ": " + e.Message() +
-                                         " (" + e.File() + ":" + std::to_string(e.Line()) +
-                                         ", error " + std::to_string(e.ErrorCode()) + ")\r\n") +
+        return corvane::ui::FromCodePage(Describe(e) + ", error " + std::to_string(e.ErrorCode()) +
+                                         ")\r\n") +
                corvane::SystemErrorText(e.ErrorCode());
     } catch (const corvanelib::CorvaneException& e) {
-        return corvane::ui::FromCodePage(std::string(e.GetModuleName()) + ": " + e.Message() +
-                                         " (" + e.File() + ":" + std::to_string(e.Line()) + ")");
+        return corvane::ui::FromCodePage(Describe(e) + ")");
     } catch (const std::exception& e) {
         return corvane::ui::FromCodePage(e.what());
     } catch (...) {
