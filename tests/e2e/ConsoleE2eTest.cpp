@@ -1,7 +1,7 @@
 // End-to-end tests of Brantel.exe: the real program, started and driven from outside.
 // The language tests run in their own ctest entries, under the locale they need.
-#include "StandinService.h"
 #include "UiDriver.h"
+#include "WindowsPath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // CShareMem against other parties mapping the same block. Every test starts with no block in
 // existence (nothing else maps it: the ctest resource lock keeps the stand-in away).
 #include "ShareMem.h"
-#include "StandinService.h"
+#include "WindowsPath.h"
+#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 

@@ -27,6 +27,7 @@
 
 #include "LogViewCodec.h"
 #include "WaitFor.h"
+#include "WindowsPath.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <chrono>
@@ -36,19 +37,6 @@
 #include <vector>
 
 namespace corvane_test {
-
-// The Windows form of a path CMake gives: "/x/y" (the build tree seen by Wine through drive
-// Z:) becomes "Z:\x\y", "C:/x/y" becomes "C:\x\y".
-inline std::wstring WindowsPath(const char* buildPath) {
-    std::wstring path;
-    for (const char* c = buildPath; *c != '\0'; ++c) {
-        path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c)));
-    }
-    if (!path.empty() && path[0] == L'\\') {
-        path.insert(0, L"Z:");
-    }
-    return path;
-}
 
 #ifdef CORVANE_STANDIN_EXE
 inline std::wstring StandinExePath() {
