@@ -1,16 +1,8 @@
 #include "SystemErrorText.h"
 
-#include <winsock2.h>
-#include <windows.h>
-#include <memory>
+#include "corvanelib/Win32/UniqueHandle.h"
 
 namespace corvane {
-
-namespace {
-struct LocalFreer {
-    void operator()(wchar_t* text) const { LocalFree(text); }
-};
-} // namespace
 
 std::wstring SystemErrorText(std::uint32_t code) {
     wchar_t* buffer = nullptr;
@@ -19,7 +11,7 @@ std::wstring SystemErrorText(std::uint32_t code) {
                                          FORMAT_MESSAGE_IGNORE_INSERTS,
                                      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                      reinterpret_cast<LPWSTR>(&buffer), 1024, nullptr);
-    std::unique_ptr<wchar_t, LocalFreer> owner(buffer);
+    const corvanelib::UniqueLocalMemory owner(buffer);
     if (cch == 0 || buffer == nullptr) {
         return std::wstring();
     }

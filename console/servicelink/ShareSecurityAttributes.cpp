@@ -9,12 +9,6 @@ ShareSecurityAttributes::ShareSecurityAttributes(bool lowIntegrityLabel) noexcep
     m_attributes.bInheritHandle = FALSE;
 }
 
-ShareSecurityAttributes::~ShareSecurityAttributes() {
-    if (m_labelDescriptor != nullptr) {
-        LocalFree(m_labelDescriptor);
-    }
-}
-
 bool ShareSecurityAttributes::Build() noexcept {
     if (m_ready) {
         return true;
@@ -26,15 +20,18 @@ bool ShareSecurityAttributes::Build() noexcept {
         return false;
     }
     if (m_lowIntegrityLabel) {
-        if (m_labelDescriptor == nullptr &&
-            !ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                L"S:(ML;;NW;;;LW)", SDDL_REVISION_1, &m_labelDescriptor, nullptr)) {
-            return false;
+        if (!m_labelDescriptor) {
+            PSECURITY_DESCRIPTOR label = nullptr;
+            if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                    L"S:(ML;;NW;;;LW)", SDDL_REVISION_1, &label, nullptr)) {
+                return false;
+            }
+            m_labelDescriptor.reset(label);
         }
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
         PACL sacl = nullptr;
-        if (!GetSecurityDescriptorSacl(m_labelDescriptor, &present, &sacl, &defaulted) ||
+        if (!GetSecurityDescriptorSacl(m_labelDescriptor.get(), &present, &sacl, &defaulted) ||
             !SetSecurityDescriptorSacl(&m_descriptor, TRUE, sacl, FALSE)) {
             return false;
         }

@@ -3,13 +3,11 @@
 // low-integrity mandatory label so that low-integrity processes may write to them too.
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
+#include "corvanelib/Win32/UniqueHandle.h"
 
 class ShareSecurityAttributes {
 public:
     explicit ShareSecurityAttributes(bool lowIntegrityLabel = false) noexcept;
-    ~ShareSecurityAttributes();
     // The record points at the descriptor inside this object: neither may move.
     ShareSecurityAttributes(const ShareSecurityAttributes&) = delete;
     ShareSecurityAttributes& operator=(const ShareSecurityAttributes&) = delete;
@@ -27,5 +25,5 @@ private:
     SECURITY_DESCRIPTOR m_descriptor;
     BYTE m_ready = 0;
     BYTE m_lowIntegrityLabel = 0;
-    PSECURITY_DESCRIPTOR m_labelDescriptor = nullptr; // from SDDL; owns the SACL we point at
+    corvanelib::UniqueLocalMemory m_labelDescriptor; // from SDDL; owns the SACL we point at
 };

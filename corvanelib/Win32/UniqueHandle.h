@@ -85,5 +85,7 @@ using UniqueServiceLock =
 using UniqueRegKey = UniqueHandle<handle_traits::Closer<HKEY, nullptr, LONG, &RegCloseKey>>;
 using UniqueIcon = UniqueHandle<handle_traits::Closer<HICON, nullptr, BOOL, &DestroyIcon>>;
 using UniqueSocket = UniqueHandle<handle_traits::Socket>;
+// Memory the system allocated for the caller with LocalAlloc (FormatMessage, SDDL conversion).
+using UniqueLocalMemory = UniqueHandle<handle_traits::Closer<HLOCAL, nullptr, HLOCAL, &LocalFree>>;
 
 } // namespace corvanelib
