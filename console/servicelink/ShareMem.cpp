@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kPromptTextMax = kPromptSlotSize - 1;
 constexpr std::size_t kMessageTextMax = kMessageSize - 1;
 constexpr DWORD kStopResignalMs = 500;
+constexpr DWORD kCreateWaitMs = 5000;
 // What a bounded string copy reports when it had to cut:
 // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER).
 const HRESULT kCopyTruncated = static_cast<HRESULT>(0x8007007AUL);
@@ -135,6 +136,11 @@ CShareMem::~CShareMem() {
 
 DWORD CShareMem::Create() {
     Close();
+    // Held from the open to the end of the initialisation: whoever creates the block zeroes its
+    // prompt table, and a party that opened the block in between must not add a prompt that the
+    // creator then wipes (adders take the same mutex). A wait that fails leaves the old, unguarded
+    // way: the block is still opened or created.
+    const NamedMutexScope creation(kShareMemoryMutexName, m_security.Get(), kCreateWaitMs);
     bool created = false;
     UniqueKernelHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kShareMemoryName));
     if (!mapping) {
