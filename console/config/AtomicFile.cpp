@@ -1,55 +1,218 @@
 #include "AtomicFile.h"
 
-#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <new>
 
 #ifdef _WIN32
-#include <io.h>
-#include <process.h>
 #include <windows.h>
+#include <bcrypt.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace inifile {
+
+class File {
+public:
+#ifdef _WIN32
+    using Native = HANDLE;
+    static Native None() {
+        return INVALID_HANDLE_VALUE;
+    }
+#else
+    using Native = int;
+    static Native None() {
+        return -1;
+    }
+#endif
+    explicit File(Native native = None()) : m_native(native) {}
+    ~File() {
+        Close();
+    }
+    File(File&& other) noexcept : m_native(other.m_native) {
+        other.m_native = None();
+    }
+    File& operator=(File&&) = delete;
+
+    bool IsOpen() const {
+        return m_native != None();
+    }
+    Native Get() const {
+        return m_native;
+    }
+    // False when closing reports an error (a write that failed late).
+    bool Close() {
+        if (m_native == None()) {
+            return true;
+        }
+#ifdef _WIN32
+        const bool closed = CloseHandle(m_native) != FALSE;
+#else
+        const bool closed = close(m_native) == 0;
+#endif
+        m_native = None();
+        return closed;
+    }
+
+private:
+    Native m_native;
+};
+
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
+// The longest path the system's 8-bit file functions take (MAX_PATH less its terminator).
+constexpr std::size_t kMaxPathLength = 259;
+constexpr int kTemporaryTries = 100;
 
-std::size_t PlainWrite(const void* data, std::size_t size, std::FILE* file) {
-    return std::fwrite(data, 1, size, file);
+int LastError() {
+#ifdef _WIN32
+    return static_cast<int>(GetLastError());
+#else
+    return errno;
+#endif
 }
 
-// Writes every byte, flushes the C buffers and asks the system to put the data on the disk.
-bool WriteAll(std::FILE* file, const std::string& bytes, ChunkWriter writer) {
+void SetLastErrorCode(int code) {
+#ifdef _WIN32
+    SetLastError(static_cast<DWORD>(code));
+#else
+    errno = code;
+#endif
+}
+
+// Keeps the last error of a failure across the clean-up calls that follow it.
+class KeptError {
+public:
+    KeptError() : m_code(LastError()) {}
+    ~KeptError() { SetLastErrorCode(m_code); }
+    KeptError(const KeptError&) = delete;
+    KeptError& operator=(const KeptError&) = delete;
+
+private:
+    int m_code;
+};
+
+enum class Open { Read, WriteExisting, CreateNew };
+
+File OpenFile(const char* path, Open mode) {
+#ifdef _WIN32
+    const DWORD access = mode == Open::Read ? GENERIC_READ : GENERIC_WRITE;
+    const DWORD share =
+        mode == Open::CreateNew ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return File(CreateFileA(path, access, share, nullptr,
+                            mode == Open::CreateNew ? CREATE_NEW : OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+#else
+    const int flags = mode == Open::Read        ? O_RDONLY
+                      : mode == Open::CreateNew ? O_WRONLY | O_CREAT | O_EXCL
+                                                : O_WRONLY;
+    return File(open(path, flags | O_CLOEXEC, 0666));
+#endif
+}
+
+// Reads at most `size` bytes; the number read, 0 at the end, -1 on failure.
+long ReadSome(File& file, char* data, std::size_t size) {
+#ifdef _WIN32
+    DWORD got = 0;
+    const DWORD want = size < kChunk ? static_cast<DWORD>(size) : static_cast<DWORD>(kChunk);
+    return ReadFile(file.Get(), data, want, &got, nullptr) != FALSE ? static_cast<long>(got) : -1;
+#else
+    for (;;) {
+        const ssize_t got = read(file.Get(), data, size < kChunk ? size : kChunk);
+        if (got >= 0 || errno != EINTR) {
+            return static_cast<long>(got);
+        }
+    }
+#endif
+}
+
+// Writes every byte from the file's start on, cuts the file there and asks the system to put
+// the data on the disk.
+bool WriteWhole(File& file, const std::string& bytes, ChunkWriter writer) {
+#ifdef _WIN32
+    if (SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        return false;
+    }
+#else
+    if (lseek(file.Get(), 0, SEEK_SET) != 0) {
+        return false;
+    }
+#endif
     for (std::size_t done = 0; done < bytes.size();) {
         const std::size_t n = bytes.size() - done < kChunk ? bytes.size() - done : kChunk;
-        if (writer(bytes.data() + done, n, file) != n) {
+        if (!writer(file, bytes.data() + done, n)) {
             return false;
         }
         done += n;
     }
-    if (std::fflush(file) != 0) {
-        return false;
-    }
 #ifdef _WIN32
-    return _commit(_fileno(file)) == 0;
+    return SetEndOfFile(file.Get()) != FALSE && FlushFileBuffers(file.Get()) != FALSE;
 #else
-    return fsync(fileno(file)) == 0;
+    return ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0 && fsync(file.Get()) == 0;
 #endif
 }
 
-std::string TemporaryName(const char* path) {
-    static std::atomic<unsigned> counter{0};
+bool FillRandom(unsigned char* bytes, std::size_t size) {
 #ifdef _WIN32
-    const long pid = _getpid();
+    const NTSTATUS status =
+        BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (!BCRYPT_SUCCESS(status)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return false;
+    }
+    return true;
 #else
-    const long pid = static_cast<long>(getpid());
+    return getentropy(bytes, size) == 0;
 #endif
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%ld-%u.tmp", pid, counter.fetch_add(1));
-    return std::string(path) + suffix;
+}
+
+// Creates a new, empty file beside `path` under a random name that did not exist before:
+// up to 16 hex digits after "~", fewer when the folder's path leaves less room.
+File CreateTemporary(const char* path, std::string& name) {
+    name = path;
+#ifdef _WIN32
+    const std::size_t slash = name.find_last_of("\\/:");
+#else
+    const std::size_t slash = name.find_last_of('/');
+#endif
+    name.resize(slash == std::string::npos ? 0 : slash + 1);
+    name += '~';
+    std::size_t digits = name.size() + 16 <= kMaxPathLength ? 16 : kMaxPathLength - name.size();
+    digits = digits < 4 ? 4 : digits;
+    const std::size_t start = name.size();
+    for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
+        unsigned char random[8];
+        if (!FillRandom(random, sizeof random)) {
+            break;
+        }
+        name.resize(start);
+        for (std::size_t i = 0; i < digits; ++i) {
+            name += "0123456789abcdef"[(random[i / 2] >> (i % 2 * 4)) & 0xF];
+        }
+        File file = OpenFile(name.c_str(), Open::CreateNew);
+#ifdef _WIN32
+        const bool taken =
+            GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS;
+#else
+        const bool taken = errno == EEXIST;
+#endif
+        if (file.IsOpen() || !taken) {
+            return file;
+        }
+    }
+    return File();
+}
+
+bool RemoveFile(const std::string& path) {
+#ifdef _WIN32
+    return DeleteFileA(path.c_str()) != FALSE;
+#else
+    return unlink(path.c_str()) == 0;
+#endif
 }
 
 bool MoveOver(const std::string& from, const char* to) {
@@ -64,97 +227,145 @@ bool MoveOver(const std::string& from, const char* to) {
     std::string dir(to);
     const std::size_t slash = dir.find_last_of('/');
     dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash + 1);
-    const int fd = open(dir.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+    File folder(open(dir.c_str(), O_RDONLY | O_CLOEXEC));
+    if (folder.IsOpen()) {
+        fsync(folder.Get());
     }
     return true;
 #endif
 }
 
-bool FileExists(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return errno != ENOENT;
-    }
-    std::fclose(file);
-    return true;
+bool Exists(const char* path) {
+#ifdef _WIN32
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+#else
+    struct stat status;
+    return stat(path, &status) == 0;
+#endif
 }
 
 } // namespace
 
+bool WriteChunk(File& file, const void* data, std::size_t size) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+#ifdef _WIN32
+        DWORD put = 0;
+        if (WriteFile(file.Get(), at, static_cast<DWORD>(size), &put, nullptr) == FALSE) {
+            return false;
+        }
+#else
+        const ssize_t put = write(file.Get(), at, size);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+#endif
+        at += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+void SetOutOfMemoryError() {
+#ifdef _WIN32
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+#else
+    errno = ENOMEM;
+#endif
+}
+
 bool ReadWholeFile(const char* path, std::string& out) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+    File file = OpenFile(path, Open::Read);
+    if (!file.IsOpen()) {
         return false;
     }
-    // Read straight into the string: at the size the file reports (only a hint: a directory
-    // or a device reports nonsense), then on in chunks until the end.
-    std::string data;
-    std::size_t size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long reported = std::ftell(file);
-        if (reported > 0 && static_cast<unsigned long>(reported) < (1ul << 30)) {
-            data.resize(static_cast<std::size_t>(reported));
+    try {
+        // Read straight into the string, with room for the size the file reports (only a
+        // hint: a device reports nonsense) and one byte more, so that the read finding the
+        // end needs no growth.
+        std::string data;
+        std::size_t size = 0;
+#ifdef _WIN32
+        LARGE_INTEGER reported{};
+        if (GetFileSizeEx(file.Get(), &reported) && reported.QuadPart < (1 << 30)) {
+            data.resize(static_cast<std::size_t>(reported.QuadPart) + 1);
         }
-        std::rewind(file);
-    }
-    for (;;) {
-        if (size == data.size()) {
-            // Full: grow only if the file goes on (it usually ends here).
-            char probe;
-            if (std::fread(&probe, 1, 1, file) != 1) {
+#else
+        struct stat status;
+        if (fstat(file.Get(), &status) == 0 && status.st_size < (1 << 30)) {
+            data.resize(static_cast<std::size_t>(status.st_size) + 1);
+        }
+#endif
+        for (;;) {
+            if (size == data.size()) {
+                data.resize(size + kChunk);
+            }
+            const long n = ReadSome(file, &data[size], data.size() - size);
+            if (n < 0) {
+                return false;
+            }
+            if (n == 0) {
                 break;
             }
-            data.resize(size + kChunk);
-            data[size++] = probe;
+            size += static_cast<std::size_t>(n);
         }
-        const std::size_t room = data.size() - size;
-        const std::size_t n = std::fread(&data[size], 1, room, file);
-        size += n;
-        if (n < room) {
-            break;
-        }
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
+        data.resize(size);
+        out.swap(data);
+    } catch (const std::bad_alloc&) {
+        SetOutOfMemoryError();
         return false;
     }
-    data.resize(size);
-    out.swap(data);
     return true;
 }
 
 bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer) {
     if (path == nullptr || *path == '\0') {
+#ifdef _WIN32
+        SetLastError(ERROR_INVALID_NAME);
+#else
+        errno = ENOENT;
+#endif
         return false;
     }
     if (writer == nullptr) {
-        writer = PlainWrite;
+        writer = WriteChunk;
     }
-    const std::string temporary = TemporaryName(path);
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+    std::string temporary;
+    File file = CreateTemporary(path, temporary);
+    if (!file.IsOpen()) {
         return false;
     }
-    const bool written = WriteAll(file, bytes, writer);
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed && MoveOver(temporary, path)) {
+    const bool written = WriteWhole(file, bytes, writer) && file.Close();
+    if (written && MoveOver(temporary, path)) {
         return true;
     }
-    std::remove(temporary.c_str());
-    if (!written || !closed || !FileExists(path)) {
+    {
+        const KeptError kept;
+        file.Close();
+        RemoveFile(temporary);
+        if (!written || !Exists(path)) {
+            return false;
+        }
+    }
+    // The old file exists but could not be replaced: overwrite it where it stands, and put
+    // its old contents back if the new ones cannot be written whole.
+    std::string old;
+    if (!ReadWholeFile(path, old)) {
         return false;
     }
-    // The old file exists but could not be replaced: overwrite it where it stands.
-    file = std::fopen(path, "wb");
-    if (file == nullptr) {
+    File inPlace = OpenFile(path, Open::WriteExisting);
+    if (!inPlace.IsOpen()) {
         return false;
     }
-    const bool inPlace = WriteAll(file, bytes, writer);
-    return std::fclose(file) == 0 && inPlace;
+    if (WriteWhole(inPlace, bytes, writer) && inPlace.Close()) {
+        return true;
+    }
+    const KeptError kept;
+    WriteWhole(inPlace, old, WriteChunk);
+    return false;
 }
 
 } // namespace inifile

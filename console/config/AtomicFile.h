@@ -1,14 +1,25 @@
 // Whole-file reading and replacing for the INI engine.
+//
+// Every failure leaves the system's code for it as the calling thread's last error
+// (GetLastError on Windows, errno elsewhere), also after the clean-up that follows it.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 namespace inifile {
 
-// Writes one chunk; returns the number of bytes written, like fwrite.
-using ChunkWriter = std::size_t (*)(const void* data, std::size_t size, std::FILE* file);
+// An open file: the handle or descriptor, closed when the object goes.
+class File;
+
+// Writes one chunk; true when every byte was written.
+using ChunkWriter = bool (*)(File& file, const void* data, std::size_t size);
+
+// The plain ChunkWriter.
+bool WriteChunk(File& file, const void* data, std::size_t size);
+
+// Sets the last error to the system's code for memory running out.
+void SetOutOfMemoryError();
 
 // Reads the whole file in binary. False when it cannot be opened or a read fails; `out` is
 // then left as it was.
@@ -16,11 +27,14 @@ bool ReadWholeFile(const char* path, std::string& out);
 
 // Replaces the file at `path` by `bytes`: they are written to a new file beside it, flushed to
 // the disk, and moved over the old one in one step, so a crash, a power cut or a full disk at
-// any point leaves the old contents or the new, never a mix. When the old file cannot be
-// replaced that way (on Windows, another program holds it open without delete sharing), its
-// contents are overwritten in place instead, as a plain write would do. False when nothing
-// could be written; the old file is then untouched and no temporary file remains. `writer`
-// stands in for fwrite (tests use it to fail part-way).
+// any point leaves the old contents or the new, never a mix. The new file is created under a
+// random name that must not exist yet, so nothing is ever written through a file that another
+// user placed there. When the old file cannot be replaced that way (on Windows, another
+// program holds it open without delete sharing), its contents are overwritten in place
+// instead, after reading them: should that write fail, they are written back. False when the
+// new contents could not be stored; the old file then holds its old contents (unless even
+// writing them back failed) and no temporary file remains. `writer` stands in for
+// WriteChunk (tests use it to fail part-way).
 bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer = nullptr);
 
 } // namespace inifile

@@ -130,12 +130,16 @@ int CFileCorvane::LoadUserConfig(const char* path) {
 
 int CFileCorvane::SaveUserConfig(const char* path) {
     if (!TakePath(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
     CIniFile ini;
     ini.SetPath(m_path.c_str());
-    // A missing file is created from scratch; an existing one keeps every key not set here.
-    ini.ReadFile();
+    // A missing file is created from scratch; an existing one keeps every key not set here,
+    // and one that cannot be read is left as it is rather than replaced without its keys.
+    if (!ini.ReadFile() && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return -1;
+    }
 
     bool set = true;
     if (m_fixedGateway != 0) {
@@ -152,7 +156,11 @@ int CFileCorvane::SaveUserConfig(const char* path) {
     set &= ini.SetValue(kAuthKey, "username", m_userName, true);
     set &= ini.SetValue(kAuthKey, "password", m_password, true);
 
-    if (!set || !ini.WriteFile(nullptr)) {
+    if (!set) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (!ini.WriteFile(nullptr)) {
         return -1;
     }
     m_launcher->Launch(m_programDirectory + kHelperProgram, kHelperParameters, m_programDirectory);

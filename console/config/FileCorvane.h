@@ -43,8 +43,10 @@ public:
 
     // Writes the options into `path` (null as for loading), keeping every other key of an
     // existing file, then starts the helper program. 0 on success; -1 when there is no path,
-    // when the user name or password holds a line break (the file is then left as it was), or
-    // when the file could not be written; then nothing is started.
+    // when the user name or password holds a line break, when the file exists but cannot be
+    // read (its other keys would be lost), or when it could not be written: then nothing is
+    // started, the last error holds the system's code for the failure (ERROR_INVALID_PARAMETER
+    // for the first two) and the file is left as it was.
     int SaveUserConfig(const char* path);
 
     // Copy at most 287 bytes into the buffer, never splitting a double-byte character.

@@ -60,6 +60,17 @@ bool HasLineBreak(const char* text) {
     return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
 }
 
+// Names that read back as written: a key name not empty and without "]", a value name
+// without "=" and not starting or ending in white space; neither holds a line break.
+bool ReadsBack(const char* keyname, const char* valuename) {
+    if (keyname == nullptr || valuename == nullptr || *keyname == '\0' ||
+        std::strpbrk(keyname, "]\r\n") != nullptr || std::strpbrk(valuename, "=\r\n") != nullptr) {
+        return false;
+    }
+    const std::size_t length = std::strlen(valuename);
+    return length == 0 || (!IsSpace(valuename[0]) && !IsSpace(valuename[length - 1]));
+}
+
 std::time_t SystemClock() {
     return std::time(nullptr);
 }
@@ -134,6 +145,7 @@ bool CIniFile::ReadFile() {
         }
         Parse(std::move(data));
     } catch (const std::bad_alloc&) {
+        inifile::SetOutOfMemoryError();
         return false;
     }
     return true;
@@ -193,17 +205,14 @@ void CIniFile::Parse(std::string contents) {
 }
 
 bool CIniFile::WriteFile(const char* path) const {
-    const char* target = path != nullptr ? path : m_path;
-    if (*target == '\0') {
-        return false;
-    }
     std::string bytes;
     try {
         bytes = Serialize();
     } catch (const std::bad_alloc&) {
+        inifile::SetOutOfMemoryError();
         return false;
     }
-    return inifile::ReplaceFileContents(target, bytes);
+    return inifile::ReplaceFileContents(path != nullptr ? path : m_path, bytes);
 }
 
 std::string CIniFile::Serialize() const {
@@ -306,8 +315,7 @@ bool CIniFile::GetValue(const char* keyname, const char* valuename, std::string&
 
 bool CIniFile::SetValue(const char* keyname, const char* valuename, const char* value,
                         bool create) {
-    if (keyname == nullptr || valuename == nullptr || HasLineBreak(keyname) ||
-        HasLineBreak(valuename) || HasLineBreak(value)) {
+    if (!ReadsBack(keyname, valuename) || HasLineBreak(value)) {
         return false;
     }
     if (value == nullptr) {
@@ -350,9 +358,24 @@ unsigned long CIniFile::GetValueUL(const char* keyname, const char* valuename) c
     if (value.empty()) {
         return 0;
     }
-    // 32 bits on every platform, saturating as the 32-bit strtoul does.
-    const unsigned long long n = std::strtoull(value.c_str(), nullptr, 10);
-    return n > 0xFFFFFFFFull ? 0xFFFFFFFFul : static_cast<unsigned long>(n);
+    // 32 bits on every platform, as the 32-bit strtoul gives them: a magnitude past 32 bits
+    // saturates, a negative one is taken modulo 2^32 ("-5" gives 4294967291).
+    const char* text = value.c_str();
+    while (IsSpace(*text)) {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') {
+        ++text;
+    }
+    if (*text < '0' || *text > '9') {
+        return 0;
+    }
+    const unsigned long long n = std::strtoull(text, nullptr, 10);
+    if (n > 0xFFFFFFFFull) {
+        return 0xFFFFFFFFul;
+    }
+    return static_cast<unsigned long>((negative ? 0x100000000ull - n : n) & 0xFFFFFFFFull);
 }
 
 double CIniFile::GetValueF(const char* keyname, const char* valuename) const {

@@ -58,12 +58,14 @@ public:
     const char* GetPath() const { return m_path; }
 
     // Replaces the held image by the file named by the path. False when the file cannot be
-    // opened or read; the held image is then left exactly as it was.
+    // opened or read; the held image is then left exactly as it was. On failure the last
+    // error (errno outside Windows) holds the system's code for it.
     bool ReadFile();
 
     // Writes the held image to `path`, or to the engine's own path when `path` is null. The
     // file is replaced as a whole: readers see the old contents or the new, never a part.
-    // False when it could not be written; an existing file is then left untouched.
+    // False when it could not be written, with the last error as for ReadFile; an existing
+    // file is then left untouched.
     bool WriteFile(const char* path = nullptr) const;
 
     // The bytes WriteFile would put into the file.
@@ -87,9 +89,10 @@ public:
 
     // Replaces the first matching value in place, or with `create` appends the pair after the
     // key's last line (appending the key first when it is missing). False when something is
-    // missing and `create` is false, and for texts holding a line break, which could not be
-    // read back as the same value. The value lookups (GetValue, SetValue and the typed ones)
-    // match pairs only, never a comment line.
+    // missing and `create` is false, and for texts that could not be read back as they were
+    // set: any holding a line break, an empty key name or one holding "]", a value name
+    // holding "=" or starting or ending in white space. The value lookups (GetValue, SetValue and
+    // the typed ones) match pairs only, never a comment line.
     bool SetValue(const char* keyname, const char* valuename, const char* value,
                   bool create = true);
 

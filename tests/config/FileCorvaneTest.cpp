@@ -4,10 +4,9 @@
 #include "TempDir.h"
 #include "WaitFor.h"
 
-#include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include <windows.h>
 
 namespace {
 
@@ -23,139 +22,119 @@ public:
 
 const char kProgramDir[] = "C:\\Program Files\\Corvane\\";
 
-// An address as it lies in memory: network byte order, read on a little-endian machine.
-constexpr std::uint32_t Address(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                std::uint32_t d) {
-    return a | b << 8 | c << 16 | d << 24;
-}
+// Addresses as they lie in memory: network byte order, read on a little-endian machine.
+const std::uint32_t k10_0_0_254 = 0xFE00000A;
+const std::uint32_t k192_168_1_10 = 0x0A01A8C0;
 
 class FileCorvaneTest : public TempDirTest {
 protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        path_ = PathOf("userconfig.ini");
-    }
-    // The file without its first line (the stamp, dated today).
-    std::string Body() const {
-        const std::string all = Get(path_);
-        EXPECT_EQ(all.rfind("// write by ", 0), 0u) << all;
-        return all.substr(all.find("\r\n") + 2);
-    }
-
-    std::string path_;
+    std::string path_ = PathOf("userconfig.ini");
     RecordingLauncher launcher_;
+    CFileCorvane record_{kProgramDir, &launcher_};
 };
 
-TEST_F(FileCorvaneTest, SavesTheLayoutFromScratchAndLoadsItBack) {
+TEST_F(FileCorvaneTest, SavesTheLayoutKeepsOtherKeysAndLoadsItBack) {
     // Nothing set: no gateways are written, and read back, as zero.
-    CFileCorvane record(kProgramDir, &launcher_);
-    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(Body(), "[GatewayIp]\r\nspecify = 0\r\nipaddr = \r\n\r\n"
-                      "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n"
-                      "[AutoAuthen]\r\nenable = 0\r\nusername = \r\npassword = \r\n\r\n");
+    ASSERT_EQ(record_.SaveUserConfig(path_.c_str()), 0);
+    const std::string fresh = Get(path_);
+    EXPECT_EQ(fresh.substr(fresh.find("\r\n") + 2), // after the stamp, dated today
+              "[GatewayIp]\r\nspecify = 0\r\nipaddr = \r\n\r\n"
+              "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n"
+              "[AutoAuthen]\r\nenable = 0\r\nusername = \r\npassword = \r\n\r\n");
     CFileCorvane loaded(kProgramDir, &launcher_);
-    loaded.m_fixedGateway = loaded.m_lastGateway = Address(1, 2, 3, 4);
+    loaded.m_fixedGateway = loaded.m_lastGateway = k10_0_0_254;
     ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(loaded.m_fixedGateway, 0u);
-    EXPECT_EQ(loaded.m_lastGateway, 0u);
+    EXPECT_EQ(loaded.m_fixedGateway | loaded.m_lastGateway, 0u);
 
-    record.m_fixedGateway = Address(192, 168, 1, 10);
-    record.m_lastGateway = Address(10, 0, 0, 254);
-    record.m_autoAuthen = 1;
-    record.SetUserName("alice");
-    record.SetPassword("s3cret pass");
-    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(Body(), "[GatewayIp]\r\nspecify = 1\r\nipaddr = 192.168.1.10\r\n\r\n"
-                      "[LastConnect]\r\ngateway = 10.0.0.254\r\n\r\n"
-                      "[AutoAuthen]\r\nenable = 1\r\nusername = alice\r\n"
-                      "password = s3cret pass\r\n\r\n");
+    // The service's keys and lines survive; texts are cut to 287 bytes; all-ones means none.
+    const std::string longText(400, 'u');
+    Put(path_, "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
+               "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = " +
+                   longText + "\r\npassword = " + longText +
+                   "\r\n\r\n[GatewayIp]\r\nipaddr = 255.255.255.255\r\n"
+                   "[LastConnect]\r\ngateway = 10.0.0.254\r\n");
+    ASSERT_EQ(loaded.LoadUserConfig(nullptr), 0);
+    EXPECT_EQ(loaded.m_fixedGateway + 0ull + loaded.m_lastGateway, k10_0_0_254);
+    EXPECT_EQ(std::string(loaded.m_userName) + std::string(loaded.m_password),
+              longText.substr(0, 287) + longText.substr(0, 287));
+    loaded.m_fixedGateway = k192_168_1_10;
+    loaded.m_autoAuthen = 1;
+    loaded.SetUserName("alice");
+    loaded.SetPassword("s3cret pass");
+    ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0);
+    EXPECT_EQ(Get(path_), "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
+                          "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\n"
+                          "username = alice\r\npassword = s3cret pass\r\n\r\nenable = 1\r\n\r\n"
+                          "[GatewayIp]\r\nipaddr = 192.168.1.10\r\nspecify = 1\r\n\r\n"
+                          "[LastConnect]\r\ngateway = 10.0.0.254\r\n\r\n");
+    ASSERT_EQ(record_.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(record_.m_fixedGateway + 0ull + record_.m_autoAuthen, k192_168_1_10 + 1ull);
+    EXPECT_EQ(std::string(record_.m_userName) + "|" + record_.m_password, "alice|s3cret pass");
     // The helper is started once per save, from the program directory.
     const std::string start = std::string(kProgramDir) + "vedevaru.exe -pnotify @" + kProgramDir;
     EXPECT_EQ(launcher_.launches, (std::vector<std::string>{start, start}));
-
-    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(loaded.Path(), path_);
-    EXPECT_EQ(loaded.m_fixedGateway, Address(192, 168, 1, 10));
-    EXPECT_EQ(loaded.m_lastGateway, Address(10, 0, 0, 254));
-    EXPECT_EQ(loaded.m_autoAuthen, 1);
-    EXPECT_STREQ(loaded.m_userName, "alice");
-    EXPECT_STREQ(loaded.m_password, "s3cret pass");
-}
-
-TEST_F(FileCorvaneTest, KeepsWhatItDoesNotOwnAndCutsLongTexts) {
-    const std::string longText(400, 'u');
-    Put(path_, "// write by Monday, January 05, 2026\r\n"
-               "[Service]\r\nport = 4433\r\n\r\n"
-               "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = " +
-                   longText + "\r\npassword = " + longText + "\r\n\r\n" +
-                   "[GatewayIp]\r\nipaddr = 255.255.255.255\r\n");
-    CFileCorvane record(kProgramDir, &launcher_);
-    ASSERT_EQ(record.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(record.m_fixedGateway, 0u); // the all-ones address means none
-    EXPECT_EQ(std::string(record.m_userName), longText.substr(0, 287));
-    EXPECT_EQ(std::string(record.m_password), longText.substr(0, 287));
-
-    record.SetUserName("new");
-    record.SetPassword("");
-    ASSERT_EQ(record.SaveUserConfig(nullptr), 0);
-    EXPECT_EQ(Get(path_),
-              "// write by Monday, January 05, 2026\r\n"
-              "[Service]\r\nport = 4433\r\n\r\n"
-              "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\nusername = new\r\n"
-              "password = \r\n\r\nenable = 0\r\n\r\n"
-              "[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n\r\n"
-              "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n");
 }
 
 TEST(FileCorvane, AddressRules) {
-    EXPECT_EQ(CFileCorvane::ParseAddress("192.168.1.10"), Address(192, 168, 1, 10));
-    EXPECT_EQ(CFileCorvane::ParseAddress("255.255.255.254"), Address(255, 255, 255, 254));
+    EXPECT_EQ(CFileCorvane::ParseAddress("255.255.255.254"), 0xFEFFFFFFu);
     for (const char* zero :
          {"", "0.0.0.0", "255.255.255.255", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4x", "1..2.3",
           "01.2.3.4", "1.2.3.-4", "a.b.c.d", "1.2.3.1000"}) {
         EXPECT_EQ(CFileCorvane::ParseAddress(zero), 0u) << zero;
     }
-    EXPECT_EQ(CFileCorvane::FormatAddress(Address(10, 0, 200, 255)), "10.0.200.255");
-    EXPECT_EQ(CFileCorvane::FormatAddress(0), "0.0.0.0");
+    EXPECT_EQ(CFileCorvane::FormatAddress(0xFFC8000A), "10.0.200.255");
 }
 
-TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheRecord) {
-    CFileCorvane record(kProgramDir, &launcher_);
-    EXPECT_EQ(record.LoadUserConfig(nullptr), -1); // no path yet
-    EXPECT_EQ(record.SaveUserConfig(nullptr), -1);
-
-    record.SetUserName("kept");
-    EXPECT_EQ(record.LoadUserConfig(path_.c_str()), -1); // missing file
-    EXPECT_STREQ(record.m_userName, "kept");
-
-    const std::string unwritable = (dir_ / "no-such-dir" / "userconfig.ini").string();
-    EXPECT_EQ(record.SaveUserConfig(unwritable.c_str()), -1);
-    EXPECT_EQ(record.SaveUserConfig(nullptr), -1); // the failed path is now the record's
-    EXPECT_TRUE(launcher_.launches.empty());
-
-    // A text with a line break would add lines to the file: refused, file untouched.
-    ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
+TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
+    EXPECT_EQ(record_.LoadUserConfig(nullptr), -1); // no path yet
+    record_.SetUserName("kept");
+    EXPECT_EQ(record_.LoadUserConfig(path_.c_str()), -1); // missing file
+    EXPECT_STREQ(record_.m_userName, "kept");
+    ASSERT_EQ(record_.SaveUserConfig(path_.c_str()), 0);
     const std::string saved = Get(path_);
-    record.SetPassword("x\r\n[GatewayIp]\r\nspecify = 1");
-    EXPECT_EQ(record.SaveUserConfig(nullptr), -1);
+
+    // Each failed save leaves the system's code for it as the last error. A file that another
+    // program holds so that it cannot be read is not replaced by one without its other keys.
+    const HANDLE holder =
+        CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const struct {
+        std::string path;
+        const char* password;
+        DWORD error;
+    } failures[] = {
+        {"", "", ERROR_INVALID_PARAMETER},
+        {(dir_ / "no-such-dir" / "u.ini").string(), "", ERROR_PATH_NOT_FOUND},
+        {dir_.string(), "", ERROR_ACCESS_DENIED}, // a directory in the way
+        {path_, "", ERROR_SHARING_VIOLATION},
+        // A text with a line break would add lines to the file: refused.
+        {PathOf("new.ini"), "x\r\n[GatewayIp]\r\nspecify = 1", ERROR_INVALID_PARAMETER}};
+    for (const auto& failure : failures) {
+        CFileCorvane fresh(kProgramDir, &launcher_);
+        fresh.SetPassword(failure.password);
+        SetLastError(0);
+        EXPECT_EQ(fresh.SaveUserConfig(failure.path.empty() ? nullptr : failure.path.c_str()), -1);
+        EXPECT_EQ(GetLastError(), failure.error) << failure.path;
+    }
+    CloseHandle(holder);
     EXPECT_EQ(Get(path_), saved);
+    EXPECT_FALSE(std::filesystem::exists(PathOf("new.ini")));
     EXPECT_EQ(launcher_.launches.size(), 1u);
 }
 
 #ifdef CORVANE_VEDEVARU_STUB
 // The real start, through the shell, of the stub that records how it was started.
 TEST_F(FileCorvaneTest, StartsTheHelperHiddenFromTheProgramDirectory) {
-    const fs::path programDir = dir_ / "program";
-    fs::create_directories(programDir);
+    const std::filesystem::path programDir = dir_ / "program";
+    std::filesystem::create_directories(programDir);
     std::string stub = CORVANE_VEDEVARU_STUB; // a Linux path names drive Z: under Wine
     for (char& c : stub) {
         c = c == '/' ? '\\' : c;
     }
-    fs::copy_file(stub[0] == '\\' ? "Z:" + stub : stub, programDir / "vedevaru.exe");
+    std::filesystem::copy_file(stub[0] == '\\' ? "Z:" + stub : stub, programDir / "vedevaru.exe");
     const std::string calls = (programDir / "vedevaru-calls.txt").string();
 
     CFileCorvane record(programDir.string() + "\\"); // the shell launcher
-    ASSERT_EQ(record.SaveUserConfig((dir_ / "no-such-dir" / "u.ini").string().c_str()), -1);
     ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
     ASSERT_TRUE(
         corvane_test::WaitFor([&] { return Get(calls).find("\r\n") != std::string::npos; }));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,18 +10,11 @@
 
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<int> serial{0};
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               (std::string("config-") + info->name() + "-" + std::to_string(serial++));
+    TempDirTest() {
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    ~TempDirTest() override { std::filesystem::remove_all(dir_, ignored_); }
 
     std::string PathOf(const char* name) const { return (dir_ / name).string(); }
     static void Put(const std::string& path, const std::string& bytes) {
@@ -30,8 +22,11 @@ protected:
     }
     static std::string Get(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    std::filesystem::path dir_;
+    std::error_code ignored_;
+    const std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() /
+        ("config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 };
