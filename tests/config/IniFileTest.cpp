@@ -192,7 +192,8 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     EXPECT_EQ(std::distance(It(dir_), It()), 1 + planted);
 
     // The longest path the engine takes is written too, in the folder the system names.
-    std::string longest = (std::filesystem::temp_directory_path() / "x").string();
+    std::string longest =
+        (std::filesystem::temp_directory_path() / std::to_string(std::random_device()())).string();
     longest.resize(CIniFile::kMaxPath, 'x');
     CIniFile ini;
     ini.SetPath(longest.c_str());

@@ -1,4 +1,5 @@
-// A fresh directory per test, removed afterwards, with whole-file helpers in binary mode.
+// A fresh directory per test, under a random name, removed afterwards, with whole-file helpers
+// in binary mode.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 class TempDirTest : public ::testing::Test {
@@ -28,5 +30,6 @@ protected:
     std::error_code ignored_;
     const std::filesystem::path dir_ =
         std::filesystem::temp_directory_path() /
-        ("config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "-" + std::to_string(std::random_device()()));
 };
