@@ -94,10 +94,15 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
     const std::string saved = Get(path_);
 
     // Each failed save leaves the system's code for it as the last error. A file that another
-    // program holds so that it cannot be read is not replaced by one without its other keys.
-    const HANDLE holder =
-        CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // program holds so that it cannot be read is not replaced by one without its other keys; one
+    // held so that it can be neither replaced nor written is left as it is.
+    const std::string held = PathOf("held.ini");
+    Put(held, saved);
+    const HANDLE holders[] = {CreateFileA(path_.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                              CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     const struct {
         std::string path;
         const char* password;
@@ -107,6 +112,7 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
         {(dir_ / "no-such-dir" / "u.ini").string(), "", ERROR_PATH_NOT_FOUND},
         {dir_.string(), "", ERROR_ACCESS_DENIED}, // a directory in the way
         {path_, "", ERROR_SHARING_VIOLATION},
+        {held, "", ERROR_SHARING_VIOLATION},
         // A text with a line break would add lines to the file: refused.
         {PathOf("new.ini"), "x\r\n[GatewayIp]\r\nspecify = 1", ERROR_INVALID_PARAMETER}};
     for (const auto& failure : failures) {
@@ -116,8 +122,10 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
         EXPECT_EQ(fresh.SaveUserConfig(failure.path.empty() ? nullptr : failure.path.c_str()), -1);
         EXPECT_EQ(GetLastError(), failure.error) << failure.path;
     }
-    CloseHandle(holder);
-    EXPECT_EQ(Get(path_), saved);
+    for (const HANDLE holder : holders) {
+        CloseHandle(holder);
+    }
+    EXPECT_EQ(Get(path_) + Get(held), saved + saved);
     EXPECT_FALSE(std::filesystem::exists(PathOf("new.ini")));
     EXPECT_EQ(launcher_.launches.size(), 1u);
 }
