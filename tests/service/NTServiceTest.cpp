@@ -1,7 +1,7 @@
 // The service-control owners against the platform's service control manager, with a probe
 // service that is registered, never started. What the platform cannot be brought to (a clock
-// near its wrap, a missing entry point, a scripted size query) comes from replacing the
-// imported function for the length of one case.
+// near its wrap, an old system version, a missing entry point, a scripted size query) comes
+// from replacing the imported function for the length of one case.
 #include "corvanelib/service/NTService.h"
 
 #include "ImportHook.h"
@@ -26,7 +26,6 @@ bool IsOpen(SC_HANDLE service) {
     SERVICE_STATUS status = {};
     return QueryServiceStatus(service, &status) != FALSE;
 }
-
 bool ManagerIsOpen(SC_HANDLE manager) {
     corvanelib::UniqueServiceHandle probe(OpenServiceW(manager, kName, SERVICE_QUERY_STATUS));
     return probe || GetLastError() != ERROR_INVALID_HANDLE;
@@ -51,48 +50,53 @@ protected:
     CNTService service;
 };
 
-TEST_F(ServiceWrapper, AttachDetachOpenKeepOwnershipStraight) {
+TEST_F(ServiceWrapper, OwnershipAndTheCallsOnAStoppedService) {
     SC_HANDLE created = service.Detach();
     EXPECT_FALSE(service.Close());
     SC_HANDLE other = OpenServiceW(manager.GetHandle(), kName, SERVICE_QUERY_STATUS);
     {
         CNTService owner;
-        EXPECT_TRUE(owner.Attach(created) && owner.Attach(created));
-        EXPECT_TRUE(IsOpen(created));
-        EXPECT_TRUE(owner.Attach(other));
-        EXPECT_FALSE(IsOpen(created));
+        EXPECT_TRUE(owner.Attach(created) && owner.Attach(created) && IsOpen(created));
+        EXPECT_TRUE(owner.Attach(other) && !IsOpen(created));
         // A missing service leaves the target with what it held.
         EXPECT_FALSE(manager.OpenService(L"CorvaneNoSuchService", SERVICE_QUERY_STATUS, owner));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-        EXPECT_EQ(owner.GetHandle(), other);
+        EXPECT_TRUE(IsOpen(other));
     }
     EXPECT_FALSE(IsOpen(other));
     ASSERT_TRUE(manager.OpenService(kName, SERVICE_ALL_ACCESS, service));
-
-    CNTServiceControlManager second;
-    SC_HANDLE first = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE next = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    EXPECT_TRUE(second.Attach(first) && second.Attach(first));
-    EXPECT_TRUE(ManagerIsOpen(first));
-    EXPECT_TRUE(second.Attach(next));
-    EXPECT_FALSE(ManagerIsOpen(first));
     {
         // A refused reconnect leaves the object unconnected, the old connection closed.
+        CNTServiceControlManager second;
+        SC_HANDLE first = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        EXPECT_TRUE(second.Attach(first) && second.Attach(first) && ManagerIsOpen(first));
         ImportHook hook("advapi32.dll", "OpenSCManagerW",
                         &Refuse<ERROR_ACCESS_DENIED, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>);
         ASSERT_TRUE(hook.Installed());
         EXPECT_FALSE(second.Open(nullptr, SC_MANAGER_CONNECT));
+        EXPECT_TRUE(second.GetHandle() == nullptr && !ManagerIsOpen(first));
     }
-    EXPECT_EQ(second.GetHandle(), nullptr);
-    EXPECT_FALSE(ManagerIsOpen(next));
 
-    // Descriptions read back, and read as empty when unset.
+    corvanelib::ServiceBlock<QUERY_SERVICE_CONFIGW> config;
+    ASSERT_TRUE(service.QueryConfig(config)) << GetLastError();
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(std::wstring(config->lpBinaryPathName), L"C:\\corvane-probe-missing.exe");
     std::wstring text = L"stale";
     ASSERT_TRUE(service.QueryDescription(text)) << GetLastError();
     EXPECT_EQ(text, L"");
     ASSERT_TRUE(service.SetDescription(L"Admission probe, \u00e9t\u00e9"));
     ASSERT_TRUE(service.QueryDescription(text));
     EXPECT_EQ(text, L"Admission probe, \u00e9t\u00e9");
+
+    BOOL accepts[3] = {TRUE, TRUE, TRUE};
+    EXPECT_TRUE(service.AcceptsStop(&accepts[0]) && service.AcceptsPauseContinue(&accepts[1]) &&
+                service.AcceptsShutdown(&accepts[2]));
+    EXPECT_FALSE(accepts[0] || accepts[1] || accepts[2]);
+    EXPECT_FALSE(service.Stop() || service.Pause() || service.Continue() || service.Interrogate());
+    SERVICE_STATUS_PROCESS process = {};
+    EXPECT_TRUE(service.QueryStatusEx(&process));
+    EXPECT_EQ(process.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(service.WaitForStop(0));
 }
 
 BOOL WINAPI OldVersion(OSVERSIONINFOW* info) {
@@ -100,62 +104,63 @@ BOOL WINAPI OldVersion(OSVERSIONINFOW* info) {
     return TRUE;
 }
 
+// Counts the releases of a database lock.
+int g_unlocks = 0;
+BOOL(WINAPI* g_realUnlock)(SC_LOCK) = nullptr;
+BOOL WINAPI CountedUnlock(SC_LOCK lock) {
+    ++g_unlocks;
+    return g_realUnlock(lock);
+}
+
 TEST(ServiceManager, LockOnlyBeforeVersion6AndAFailedRelockKeepsIt) {
-    // The platform has ignored the database lock since major version 6: none is taken there.
+    ImportHook unlock("advapi32.dll", "UnlockServiceDatabase", &CountedUnlock);
+    ASSERT_TRUE(unlock.Installed());
+    g_realUnlock = unlock.Original<decltype(g_realUnlock)>();
     CNTServiceControlManager current;
     ASSERT_TRUE(current.Open(nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_GE(current.MajorVersion(), 6u);
-    EXPECT_TRUE(current.Lock() && !current.HoldsLock() && current.Unlock());
+    EXPECT_TRUE(current.Lock() && current.Unlock());
 
-    std::unique_ptr<CNTServiceControlManager> manager;
+    std::unique_ptr<CNTServiceControlManager> old;
     {
         ImportHook version("kernel32.dll", "GetVersionExW", &OldVersion);
         ASSERT_TRUE(version.Installed());
-        manager.reset(new CNTServiceControlManager());
+        old.reset(new CNTServiceControlManager());
     }
-    ASSERT_TRUE(manager->Open(nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_TRUE(manager->Lock()) << GetLastError();
-    EXPECT_TRUE(manager->HoldsLock());
+    ASSERT_TRUE(old->Open(nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(old->Lock()) << GetLastError();
     {
         ImportHook lock("advapi32.dll", "LockServiceDatabase",
                         &Refuse<ERROR_SERVICE_DATABASE_LOCKED, SC_LOCK, SC_HANDLE>);
         ASSERT_TRUE(lock.Installed());
-        EXPECT_FALSE(manager->Lock());
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
+        EXPECT_FALSE(old->Lock());
     }
-    EXPECT_TRUE(manager->HoldsLock());
-    EXPECT_TRUE(manager->Unlock());
-    EXPECT_FALSE(manager->HoldsLock());
+    EXPECT_EQ(g_unlocks, 0);
+    EXPECT_TRUE(old->Unlock() && old->Unlock());
+    EXPECT_EQ(g_unlocks, 1);
+    ASSERT_TRUE(old->Lock());
+    old.reset();
+    EXPECT_EQ(g_unlocks, 2);
 }
 
-// What the platform answers to the size query and to the query proper.
-struct ScriptedQuery {
-    BOOL firstResult;
-    DWORD firstError, needed;
-    BOOL secondResult;
-    DWORD secondError;
-    int calls;
-    DWORD secondSize;
-};
-ScriptedQuery g_query;
-
+// The size query answers `needed` with `firstError`; the query proper fails with
+// ERROR_MORE_DATA and notes the size it was given.
+DWORD g_needed, g_firstError, g_secondSize;
 BOOL WINAPI ScriptedConfig2(SC_HANDLE, DWORD, LPBYTE buffer, DWORD size, LPDWORD needed) {
-    if (++g_query.calls == 1) {
-        *needed = g_query.needed;
-        SetLastError(g_query.firstError);
-        return g_query.firstResult;
+    if (buffer == nullptr) {
+        *needed = g_needed;
+        SetLastError(g_firstError);
+        return g_firstError == 0;
     }
-    g_query.secondSize = buffer != nullptr ? size : 0;
-    SetLastError(g_query.secondError);
-    return g_query.secondResult;
+    g_secondSize = size;
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
 }
 
 // The configuration query is the scripted one; the other extended calls are missing.
 FARPROC WINAPI ScriptedLookUp(HMODULE, LPCSTR name) {
-    if (std::string(name) == "QueryServiceConfig2W") {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ScriptedConfig2));
-    }
-    return nullptr;
+    return std::string(name) == "QueryServiceConfig2W"
+               ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ScriptedConfig2))
+               : nullptr;
 }
 
 TEST(ServiceBuffers, TwoCallPatternAndMissingExtendedCalls) {
@@ -167,28 +172,24 @@ TEST(ServiceBuffers, TwoCallPatternAndMissingExtendedCalls) {
         service.reset(new CNTService());
         manager.reset(new CNTServiceControlManager());
     }
-    SERVICE_FAILURE_ACTIONSW* const untouched = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(8);
-    SERVICE_FAILURE_ACTIONSW* actions = untouched;
-
     // A size query that succeeds, or fails for another reason than a short buffer, allocates
-    // nothing and leaves the caller's pointer alone.
-    g_query = {TRUE, 0, 0, FALSE, 0, 0, 0};
-    EXPECT_TRUE(service->QueryFailureActions(&actions));
-    g_query = {FALSE, ERROR_ACCESS_DENIED, 0, FALSE, 0, 0, 0};
-    EXPECT_FALSE(service->QueryFailureActions(&actions));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(g_query.calls, 1);
-    EXPECT_EQ(actions, untouched);
-
-    // A query proper that fails still hands over the block, of the reported size, zeroed.
-    g_query = {FALSE, ERROR_INSUFFICIENT_BUFFER, 333, FALSE, ERROR_MORE_DATA, 0, 0};
-    actions = nullptr;
-    EXPECT_FALSE(service->QueryFailureActions(&actions));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(g_query.secondSize, 333u);
-    ASSERT_NE(actions, nullptr);
+    // nothing; a query proper that fails still leaves the block, of the reported size, zeroed.
+    corvanelib::ServiceBlock<SERVICE_FAILURE_ACTIONSW> actions;
+    const struct {
+        DWORD firstError, needed;
+        BOOL result;
+        DWORD error, secondSize;
+    } cases[] = {{0, 0, TRUE, 0, 0},
+                 {ERROR_ACCESS_DENIED, 0, FALSE, ERROR_ACCESS_DENIED, 0},
+                 {ERROR_INSUFFICIENT_BUFFER, 333, FALSE, ERROR_MORE_DATA, 333}};
+    for (const auto& c : cases) {
+        g_firstError = c.firstError, g_needed = c.needed, g_secondSize = 0;
+        EXPECT_EQ(service->QueryFailureActions(actions), c.result);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(g_secondSize, c.secondSize);
+        EXPECT_EQ(static_cast<bool>(actions), c.secondSize != 0);
+    }
     EXPECT_EQ(actions->cActions, 0u);
-    corvanelib::FreeBlock(actions);
 
     const auto failsWith120 = [](BOOL result) {
         return result == FALSE && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
@@ -265,11 +266,11 @@ TEST(ServiceWait, StateBeforeTheFirstSleepTimeOnlyAfterASleep) {
     }
 }
 
+// Collects names until it has `stopAfter`.
 struct Collected {
     std::vector<std::wstring> names;
     size_t stopAfter;
 };
-
 template <typename Entry> BOOL Collect(void* context, const Entry* entry) {
     Collected* collected = static_cast<Collected*>(context);
     collected->names.push_back(entry->lpServiceName);
@@ -278,11 +279,8 @@ template <typename Entry> BOOL Collect(void* context, const Entry* entry) {
 
 TEST_F(ServiceWrapper, EnumerationsHandOutEntriesUntilTheCallbackStops) {
     Collected all = {{}, SIZE_MAX}, first = {{}, 1}, firstEx = {{}, 1}, none = {{}, SIZE_MAX};
-    ASSERT_TRUE(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &all,
-                                     &Collect<ENUM_SERVICE_STATUSW>))
-        << GetLastError();
-    ASSERT_GT(all.names.size(), 1u);
-    EXPECT_NE(std::find(all.names.begin(), all.names.end(), kName), all.names.end());
+    EXPECT_TRUE(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &all,
+                                     &Collect<ENUM_SERVICE_STATUSW>));
     EXPECT_TRUE(manager.EnumServices(SERVICE_WIN32, SERVICE_STATE_ALL, &first,
                                      &Collect<ENUM_SERVICE_STATUSW>));
     EXPECT_TRUE(manager.EnumServicesEx(SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, &firstEx,
@@ -290,6 +288,7 @@ TEST_F(ServiceWrapper, EnumerationsHandOutEntriesUntilTheCallbackStops) {
     // Nothing depends on the probe: the size query succeeds, the callback is never called.
     EXPECT_TRUE(
         service.EnumDependentServices(SERVICE_STATE_ALL, &none, &Collect<ENUM_SERVICE_STATUSW>));
+    EXPECT_EQ(std::count(all.names.begin(), all.names.end(), kName), 1);
     EXPECT_EQ((std::vector<size_t>{first.names.size(), firstEx.names.size(), none.names.size()}),
               (std::vector<size_t>{1, 1, 0}));
 }
