@@ -84,11 +84,6 @@ CNTServiceControlManager::CNTServiceControlManager() : m_version() {
 #endif
 }
 
-CNTServiceControlManager::~CNTServiceControlManager() {
-    m_lock.reset();
-    m_manager.reset();
-}
-
 BOOL CNTServiceControlManager::Open(LPCWSTR machineName, DWORD desiredAccess) {
     Close();
     m_manager.reset(OpenSCManagerW(machineName, SERVICES_ACTIVE_DATABASEW, desiredAccess));
@@ -189,10 +184,6 @@ CNTService::CNTService() {
     m_queryServiceConfig2 = LookUp<QueryServiceConfig2WFn>(m_advapi, "QueryServiceConfig2W");
     m_changeServiceConfig2 = LookUp<ChangeServiceConfig2WFn>(m_advapi, "ChangeServiceConfig2W");
     m_queryServiceStatusEx = LookUp<QueryServiceStatusExFn>(m_advapi, "QueryServiceStatusEx");
-}
-
-CNTService::~CNTService() {
-    m_service.reset();
 }
 
 BOOL CNTService::Attach(SC_HANDLE handle) {

@@ -64,7 +64,7 @@ class CNTServiceControlManager {
 public:
     CNTServiceControlManager();
     // Releases a held database lock, then disconnects. The last error survives.
-    ~CNTServiceControlManager();
+    ~CNTServiceControlManager() = default;
     CNTServiceControlManager(const CNTServiceControlManager&) = delete;
     CNTServiceControlManager& operator=(const CNTServiceControlManager&) = delete;
 
@@ -98,7 +98,7 @@ public:
 
 private:
     UniqueServiceHandle m_manager;
-    UniqueServiceLock m_lock;
+    UniqueServiceLock m_lock; // after the connection, so it is released before the disconnect
     HMODULE m_advapi = nullptr;
     EnumServicesStatusExWFn m_enumServicesStatusEx = nullptr;
     OSVERSIONINFOW m_version;
@@ -108,7 +108,7 @@ class CNTService {
 public:
     CNTService();
     // Closes the service handle; the last error survives.
-    ~CNTService();
+    ~CNTService() = default;
     CNTService(const CNTService&) = delete;
     CNTService& operator=(const CNTService&) = delete;
 
@@ -145,8 +145,8 @@ public:
     BOOL WaitForStatus(DWORD timeoutMs, DWORD desiredState, DWORD pollIntervalMs);
     BOOL WaitForStop(DWORD timeoutMs);
 
-    // The queries that fill a block: `block` receives a new one only when the size query asks
-    // for one, and keeps it whether or not the query proper succeeds.
+    // This query and the others that fill a ServiceBlock put a new block into it only when the
+    // size query asks for one; the block stays there whether or not the query proper succeeds.
     BOOL QueryConfig(ServiceBlock<QUERY_SERVICE_CONFIGW>& config);
     BOOL ChangeConfig(DWORD serviceType, DWORD startType, DWORD errorControl,
                       LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,

@@ -72,8 +72,11 @@ TEST(ServiceWrapper, OwnershipQueriesAndEnumerationsOnAStoppedProbe) {
     EXPECT_FALSE(accepts[0] || accepts[1] || accepts[2]);
     EXPECT_FALSE(service.Stop() || service.Pause() || service.Continue() || service.Interrogate());
     SERVICE_STATUS_PROCESS process = {};
-    EXPECT_TRUE(service.QueryStatusEx(&process) && service.WaitForStop(0));
-    EXPECT_EQ(process.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(service.QueryStatusEx(&process) && process.dwCurrentState == SERVICE_STOPPED);
+    // A wait looks before its first sleep, and at the time only after one.
+    const DWORD begin = GetTickCount();
+    EXPECT_TRUE(service.WaitForStop(0) && !service.WaitForStatus(0, SERVICE_RUNNING, 300));
+    EXPECT_GE(GetTickCount() - begin, 250u);
 
     // The callback can stop the listing after one entry; nothing depends on the probe.
     size_t first[2] = {0, 1}, firstEx[2] = {0, 1}, none[2] = {0, 9};
@@ -84,16 +87,16 @@ TEST(ServiceWrapper, OwnershipQueriesAndEnumerationsOnAStoppedProbe) {
                                &Collect<ENUM_SERVICE_STATUS_PROCESSW>) &&
         service.EnumDependentServices(SERVICE_STATE_ALL, none, &Collect<ENUM_SERVICE_STATUSW>));
     EXPECT_TRUE(first[0] == 1 && firstEx[0] == 1 && none[0] == 0);
-    EXPECT_TRUE(service.Delete());
+    EXPECT_TRUE(service.Delete() && manager.Close() && !manager.Close());
 
     // Without the extended calls their operations fail with ERROR_CALL_NOT_IMPLEMENTED.
     ImportHook missing(&::GetProcAddress, &Refuse<ERROR_PROC_NOT_FOUND, FARPROC, HMODULE, LPCSTR>);
     CNTService bare;
     CNTServiceControlManager bareManager;
     ServiceBlock<SERVICE_FAILURE_ACTIONSW> actions;
-    EXPECT_FALSE(bare.QueryStatusEx(&process) || bare.SetDescription(L"x") ||
-                 bare.QueryDescription(text) || bare.SetFailureActions(nullptr) ||
-                 bare.QueryFailureActions(actions) ||
+    EXPECT_FALSE(bare.AcceptsStop(accepts) || bare.QueryStatusEx(&process) ||
+                 bare.SetDescription(L"x") || bare.QueryDescription(text) ||
+                 bare.SetFailureActions(nullptr) || bare.QueryFailureActions(actions) ||
                  bareManager.EnumServicesEx(SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, first,
                                             &Collect<ENUM_SERVICE_STATUS_PROCESSW>));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
