@@ -1,6 +1,5 @@
 #include "corvanelib/service/CorvaneTasks.h"
 
-#include "corvanelib/Win32/UniqueHandle.h"
 #include "corvanelib/log/CorvaneLog.h"
 #include "corvanelib/service/NTService.h"
 
@@ -59,22 +58,19 @@ DWORD TryRepairCorvaneMgr() {
         // Nothing to repair: the start that follows reports the missing service.
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 1 : 0;
     }
-    QUERY_SERVICE_CONFIGW* config = nullptr;
-    const BOOL queried = service.QueryConfig(&config);
+    ServiceBlock<QUERY_SERVICE_CONFIGW> config;
+    const BOOL queried = service.QueryConfig(config);
     DWORD result = 1;
     // A configuration that could not be read counts as not automatic: setting the start type
     // again is harmless, skipping it is not.
-    if (!queried || config == nullptr || config->dwStartType != SERVICE_AUTO_START) {
+    if (!queried || !config || config->dwStartType != SERVICE_AUTO_START) {
         result = service.ChangeConfig(SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
                                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
                      ? 1
                      : 0;
     }
-    const DWORD lastError = GetLastError();
-    FreeBlock(config);
-    SetLastError(lastError);
-    // The service closes before the manager (reverse order of construction); both keep the
-    // last error.
+    // The block, then the service, then the manager are released (reverse order of
+    // construction); none of them changes the last error.
     return result;
 }
 
@@ -106,9 +102,13 @@ DWORD StartCorvaneMgr(DWORD timeoutMs) {
     }
     if (status.dwCurrentState != SERVICE_RUNNING && !service.Start(0, nullptr)) {
         const DWORD error = FailureCode();
-        g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
-                             L"Can not Start Service, errno:%d!", error);
-        return error;
+        // A service that is already starting (the service manager's own recovery restart, or
+        // another start request) answers 1056: the wait below sees it through.
+        if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+            g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                                 L"Can not Start Service, errno:%d!", error);
+            return error;
+        }
     }
     if (!service.WaitForStatus(timeoutMs, SERVICE_RUNNING, kStartPollIntervalMs)) {
         const DWORD error = FailureCode();
@@ -123,14 +123,13 @@ DWORD StartCorvaneMgr(DWORD timeoutMs) {
 
 DWORD configServiceAutoRestart() {
     static const wchar_t kFunction[] = L"corvanelib::CorvaneTasks::configServiceAutoRestart";
-    // Declared manager first, so the service handle closes first.
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_ALL));
-    if (!manager) {
+    CNTServiceControlManager manager;
+    if (!manager.Open(nullptr, SC_MANAGER_CONNECT)) {
         return 0;
     }
-    UniqueServiceHandle service(
-        OpenServiceW(manager.get(), kCorvaneServiceName, SERVICE_ALL_ACCESS));
-    if (!service) {
+    // Restart actions need the right to start the service besides the right to change it.
+    CNTService service;
+    if (!manager.OpenService(kCorvaneServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START, service)) {
         return 0;
     }
     SC_ACTION actions[3] = {};
@@ -146,7 +145,7 @@ DWORD configServiceAutoRestart() {
     recovery.lpCommand = nullptr;
     recovery.cActions = 3;
     recovery.lpsaActions = actions;
-    if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &recovery)) {
+    if (!service.SetFailureActions(&recovery)) {
         const DWORD error = GetLastError();
         g_commonLog.WriteLog(
             3, kSourceFile, kFunction, __LINE__,

@@ -15,10 +15,10 @@ template <typename Fn> Fn LookUp(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-// Size query with no buffer; when the platform asks for one, a zeroed block of exactly the
-// reported size goes to the caller's pointer before the second call, which fills it. The
-// block is the caller's whatever the second call returns.
-template <typename T, typename Query> BOOL QueryIntoNewBlock(Query query, T** out) {
+// Size query with no buffer; when the platform asks for one, the caller's block is replaced
+// by a zeroed one of exactly the reported size before the second call, which fills it. The
+// block stays the caller's whatever the second call returns.
+template <typename T, typename Query> BOOL QueryIntoBlock(Query query, ServiceBlock<T>& out) {
     DWORD needed = 0;
     const BOOL sized = query(nullptr, 0, &needed);
     if (sized) {
@@ -27,8 +27,7 @@ template <typename T, typename Query> BOOL QueryIntoNewBlock(Query query, T** ou
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return FALSE;
     }
-    BYTE* block = new BYTE[needed]();
-    *out = static_cast<T*>(static_cast<void*>(block));
+    BYTE* block = out.Allocate(needed);
     DWORD neededAgain = 0;
     return query(block, needed, &neededAgain);
 }
@@ -68,10 +67,6 @@ BOOL NotImplemented() {
 
 } // namespace
 
-void FreeBlock(void* block) noexcept {
-    delete[] static_cast<BYTE*>(block);
-}
-
 // --- CNTServiceControlManager ---------------------------------------------------------------
 
 CNTServiceControlManager::CNTServiceControlManager() : m_version() {
@@ -87,11 +82,6 @@ CNTServiceControlManager::CNTServiceControlManager() : m_version() {
 #ifdef _MSC_VER
 #pragma warning(pop)
 #endif
-}
-
-CNTServiceControlManager::~CNTServiceControlManager() {
-    m_lock.reset();
-    m_manager.reset();
 }
 
 BOOL CNTServiceControlManager::Open(LPCWSTR machineName, DWORD desiredAccess) {
@@ -149,9 +139,9 @@ BOOL CNTServiceControlManager::Unlock() {
     return UnlockServiceDatabase(m_lock.release());
 }
 
-BOOL CNTServiceControlManager::QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** status) {
+BOOL CNTServiceControlManager::QueryLockStatus(ServiceBlock<QUERY_SERVICE_LOCK_STATUSW>& status) {
     SC_HANDLE manager = m_manager.get();
-    return QueryIntoNewBlock(
+    return QueryIntoBlock(
         [manager](BYTE* block, DWORD size, DWORD* needed) {
             return QueryServiceLockStatusW(
                 manager, reinterpret_cast<QUERY_SERVICE_LOCK_STATUSW*>(block), size, needed);
@@ -194,10 +184,6 @@ CNTService::CNTService() {
     m_queryServiceConfig2 = LookUp<QueryServiceConfig2WFn>(m_advapi, "QueryServiceConfig2W");
     m_changeServiceConfig2 = LookUp<ChangeServiceConfig2WFn>(m_advapi, "ChangeServiceConfig2W");
     m_queryServiceStatusEx = LookUp<QueryServiceStatusExFn>(m_advapi, "QueryServiceStatusEx");
-}
-
-CNTService::~CNTService() {
-    m_service.reset();
 }
 
 BOOL CNTService::Attach(SC_HANDLE handle) {
@@ -314,9 +300,9 @@ BOOL CNTService::WaitForStop(DWORD timeoutMs) {
     return WaitForStatus(timeoutMs, SERVICE_STOPPED, 250);
 }
 
-BOOL CNTService::QueryConfig(QUERY_SERVICE_CONFIGW** config) {
+BOOL CNTService::QueryConfig(ServiceBlock<QUERY_SERVICE_CONFIGW>& config) {
     SC_HANDLE service = m_service.get();
-    return QueryIntoNewBlock(
+    return QueryIntoBlock(
         [service](BYTE* block, DWORD size, DWORD* needed) {
             return QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(block),
                                        size, needed);
@@ -333,13 +319,13 @@ BOOL CNTService::ChangeConfig(DWORD serviceType, DWORD startType, DWORD errorCon
                                 serviceStartName, password, displayName);
 }
 
-BOOL CNTService::QueryConfig2(DWORD infoLevel, BYTE** block) {
+template <typename T> BOOL CNTService::QueryConfig2(DWORD infoLevel, ServiceBlock<T>& block) {
     QueryServiceConfig2WFn query = m_queryServiceConfig2;
     if (query == nullptr) {
         return NotImplemented();
     }
     SC_HANDLE service = m_service.get();
-    return QueryIntoNewBlock(
+    return QueryIntoBlock(
         [=](BYTE* buffer, DWORD size, DWORD* needed) {
             return query(service, infoLevel, buffer, size, needed);
         },
@@ -347,15 +333,12 @@ BOOL CNTService::QueryConfig2(DWORD infoLevel, BYTE** block) {
 }
 
 BOOL CNTService::QueryDescription(std::wstring& text) {
-    BYTE* raw = nullptr;
-    const BOOL ok = QueryConfig2(SERVICE_CONFIG_DESCRIPTION, &raw);
-    std::unique_ptr<BYTE[]> block(raw);
+    ServiceBlock<SERVICE_DESCRIPTIONW> description;
+    const BOOL ok = QueryConfig2(SERVICE_CONFIG_DESCRIPTION, description);
     if (ok) {
-        const SERVICE_DESCRIPTIONW* description =
-            reinterpret_cast<const SERVICE_DESCRIPTIONW*>(block.get());
         // The platform answers a service without a description with a null text; a first call
         // that succeeds leaves no block at all.
-        if (description != nullptr && description->lpDescription != nullptr) {
+        if (description && description->lpDescription != nullptr) {
             text.assign(description->lpDescription);
         } else {
             text.clear();
@@ -374,13 +357,8 @@ BOOL CNTService::SetDescription(const std::wstring& text) {
     return m_changeServiceConfig2(m_service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
 }
 
-BOOL CNTService::QueryFailureActions(SERVICE_FAILURE_ACTIONSW** actions) {
-    BYTE* block = nullptr;
-    const BOOL ok = QueryConfig2(SERVICE_CONFIG_FAILURE_ACTIONS, &block);
-    if (block != nullptr) {
-        *actions = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(block);
-    }
-    return ok;
+BOOL CNTService::QueryFailureActions(ServiceBlock<SERVICE_FAILURE_ACTIONSW>& actions) {
+    return QueryConfig2(SERVICE_CONFIG_FAILURE_ACTIONS, actions);
 }
 
 BOOL CNTService::SetFailureActions(SERVICE_FAILURE_ACTIONSW* actions) {
@@ -391,9 +369,9 @@ BOOL CNTService::SetFailureActions(SERVICE_FAILURE_ACTIONSW* actions) {
 }
 
 BOOL CNTService::QueryObjectSecurity(SECURITY_INFORMATION securityInformation,
-                                     PSECURITY_DESCRIPTOR* descriptor) {
+                                     ServiceBlock<SECURITY_DESCRIPTOR>& descriptor) {
     SC_HANDLE service = m_service.get();
-    return QueryIntoNewBlock(
+    return QueryIntoBlock(
         [=](BYTE* block, DWORD size, DWORD* needed) {
             return QueryServiceObjectSecurity(service, securityInformation, block, size, needed);
         },

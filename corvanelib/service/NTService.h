@@ -5,14 +5,12 @@
 // Every operation returns the platform call's success flag and leaves the cause of a failure in
 // the thread's last error; nothing here logs or throws, except that an allocation failure in
 // the buffer-returning and enumerating operations raises std::bad_alloc.
-//
-// Blocks handed to a caller (QueryConfig, QueryFailureActions, QueryObjectSecurity,
-// QueryLockStatus) are byte arrays allocated with new[]; release them with FreeBlock.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "corvanelib/Win32/UniqueHandle.h"
@@ -43,14 +41,30 @@ inline bool WaitHasRunOut(DWORD start, DWORD now, DWORD timeoutMs) {
     return timeoutMs != INFINITE && static_cast<DWORD>(now - start) > timeoutMs;
 }
 
-// Releases a block that an operation of this file allocated for its caller; null is allowed.
-void FreeBlock(void* block) noexcept;
+// A block of bytes that a query (QueryConfig, QueryFailureActions, QueryObjectSecurity,
+// QueryLockStatus) filled for its caller, read as a `T`. It owns the bytes, which hold the
+// record and the texts it points to; empty until a query allocates it.
+template <typename T> class ServiceBlock {
+public:
+    explicit operator bool() const { return m_bytes != nullptr; }
+    T* get() const { return reinterpret_cast<T*>(m_bytes.get()); }
+    T* operator->() const { return get(); }
+
+    // Replaces the block with a zeroed one of `size` bytes and returns its start.
+    BYTE* Allocate(DWORD size) {
+        m_bytes.reset(new BYTE[size]());
+        return m_bytes.get();
+    }
+
+private:
+    std::unique_ptr<BYTE[]> m_bytes;
+};
 
 class CNTServiceControlManager {
 public:
     CNTServiceControlManager();
     // Releases a held database lock, then disconnects. The last error survives.
-    ~CNTServiceControlManager();
+    ~CNTServiceControlManager() = default;
     CNTServiceControlManager(const CNTServiceControlManager&) = delete;
     CNTServiceControlManager& operator=(const CNTServiceControlManager&) = delete;
 
@@ -75,10 +89,8 @@ public:
     BOOL Lock();
     // TRUE when no lock is held.
     BOOL Unlock();
-    bool HoldsLock() const { return static_cast<bool>(m_lock); }
-    DWORD MajorVersion() const { return m_version.dwMajorVersion; }
 
-    BOOL QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** status);
+    BOOL QueryLockStatus(ServiceBlock<QUERY_SERVICE_LOCK_STATUSW>& status);
     BOOL EnumServices(DWORD serviceType, DWORD serviceState, void* context,
                       EnumServiceCallback callback);
     BOOL EnumServicesEx(DWORD serviceType, DWORD serviceState, LPCWSTR groupName, void* context,
@@ -86,7 +98,7 @@ public:
 
 private:
     UniqueServiceHandle m_manager;
-    UniqueServiceLock m_lock;
+    UniqueServiceLock m_lock; // after the connection, so it is released before the disconnect
     HMODULE m_advapi = nullptr;
     EnumServicesStatusExWFn m_enumServicesStatusEx = nullptr;
     OSVERSIONINFOW m_version;
@@ -96,7 +108,7 @@ class CNTService {
 public:
     CNTService();
     // Closes the service handle; the last error survives.
-    ~CNTService();
+    ~CNTService() = default;
     CNTService(const CNTService&) = delete;
     CNTService& operator=(const CNTService&) = delete;
 
@@ -107,7 +119,6 @@ public:
     SC_HANDLE Detach();
     // FALSE, and nothing done, when no handle is held.
     BOOL Close();
-    SC_HANDLE GetHandle() const { return m_service.get(); }
 
     BOOL Create(CNTServiceControlManager& manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
                 DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPathName,
@@ -134,9 +145,9 @@ public:
     BOOL WaitForStatus(DWORD timeoutMs, DWORD desiredState, DWORD pollIntervalMs);
     BOOL WaitForStop(DWORD timeoutMs);
 
-    // `*config` receives the block only when the size query asks for one; callers set it to
-    // null first and free it whether or not the call succeeded.
-    BOOL QueryConfig(QUERY_SERVICE_CONFIGW** config);
+    // This query and the others that fill a ServiceBlock put a new block into it only when the
+    // size query asks for one; the block stays there whether or not the query proper succeeds.
+    BOOL QueryConfig(ServiceBlock<QUERY_SERVICE_CONFIGW>& config);
     BOOL ChangeConfig(DWORD serviceType, DWORD startType, DWORD errorControl,
                       LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,
                       LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR password,
@@ -145,11 +156,11 @@ public:
     // A service without a description reads as an empty text.
     BOOL QueryDescription(std::wstring& text);
     BOOL SetDescription(const std::wstring& text);
-    BOOL QueryFailureActions(SERVICE_FAILURE_ACTIONSW** actions);
+    BOOL QueryFailureActions(ServiceBlock<SERVICE_FAILURE_ACTIONSW>& actions);
     BOOL SetFailureActions(SERVICE_FAILURE_ACTIONSW* actions);
 
     BOOL QueryObjectSecurity(SECURITY_INFORMATION securityInformation,
-                             PSECURITY_DESCRIPTOR* descriptor);
+                             ServiceBlock<SECURITY_DESCRIPTOR>& descriptor);
     BOOL SetObjectSecurity(SECURITY_INFORMATION securityInformation,
                            PSECURITY_DESCRIPTOR descriptor);
 
@@ -158,7 +169,7 @@ public:
 private:
     BOOL AcceptsControl(DWORD mask, BOOL* flag);
     // Size query, then the query proper into a block of the reported size.
-    BOOL QueryConfig2(DWORD infoLevel, BYTE** block);
+    template <typename T> BOOL QueryConfig2(DWORD infoLevel, ServiceBlock<T>& block);
 
     UniqueServiceHandle m_service;
     HMODULE m_advapi = nullptr;
