@@ -33,13 +33,14 @@ if(CORVANE_SANITIZE AND NOT CORVANE_WINDOWS)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# add_subdirectory for each listed folder that has a CMakeLists.txt; lets each component
-# own its folder without touching the parent's list.
+# add_subdirectory for each listed folder; a listed folder without a CMakeLists.txt is a
+# mistake in the list, not something to skip.
 macro(corvane_add_subdirs)
     foreach(_dir ${ARGN})
-        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt)
-            add_subdirectory(${_dir})
+        if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt)
+            message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${_dir} has no CMakeLists.txt")
         endif()
+        add_subdirectory(${_dir})
     endforeach()
 endmacro()
 
