@@ -8,75 +8,36 @@ namespace corvane_test {
 
 namespace {
 
-using corvanelib::UniqueKernelHandle;
 using corvanelib::UniqueServiceHandle;
 
 constexpr wchar_t kName[] = L"CorvaneMgr";
 
 UniqueServiceHandle Open(DWORD access) {
-    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     return UniqueServiceHandle(scm ? OpenServiceW(scm.get(), kName, access) : nullptr);
 }
 
 template <typename Condition> bool Poll(Condition condition, DWORD boundMs) {
-    for (const ULONGLONG end = GetTickCount64() + boundMs;; Sleep(50)) {
-        if (condition()) {
-            return true;
-        }
+    const ULONGLONG end = GetTickCount64() + boundMs;
+    while (!condition()) {
         if (GetTickCount64() >= end) {
             return false;
         }
+        Sleep(50);
     }
-}
-
-SERVICE_STATUS_PROCESS Query() {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    const UniqueServiceHandle service = Open(SERVICE_QUERY_STATUS);
-    if (!service ||
-        !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
-        status = SERVICE_STATUS_PROCESS{};
-    }
-    return status;
-}
-
-// Wine's control manager keeps showing a killed service as running: whether its process still
-// lives is what counts.
-bool Ended() {
-    const SERVICE_STATUS_PROCESS status = Query();
-    UniqueKernelHandle process(status.dwCurrentState == SERVICE_STOPPED
-                                   ? nullptr
-                                   : OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-    return !process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT;
-}
-
-void StopOrKill(SC_HANDLE service) {
-    SERVICE_STATUS ignored{};
-    if (Ended() ||
-        (ControlService(service, SERVICE_CONTROL_STOP, &ignored) && Poll(Ended, 10000))) {
-        return;
-    }
-    UniqueKernelHandle process(
-        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, Query().dwProcessId));
-    if (process) {
-        TerminateProcess(process.get(), 9);
-        WaitForSingleObject(process.get(), 20000);
-    }
+    return true;
 }
 
 } // namespace
 
-StandinService::StandinService(const std::wstring& arguments, DWORD startType) {
-    m_installError = RemoveExisting();
-    if (m_installError != ERROR_SUCCESS) {
-        return;
-    }
+StandinService::StandinService(const std::wstring& arguments, DWORD startType)
+    : m_installError(RemoveExisting()) {
     UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     const std::wstring commandLine = L"\""
                                      L"" CORVANE_STANDIN_EXE L"\" " +
                                      arguments;
-    UniqueServiceHandle service(scm ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS,
+    UniqueServiceHandle service(scm && m_installError == ERROR_SUCCESS
+                                    ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS,
                                                      SERVICE_WIN32_OWN_PROCESS, startType,
                                                      SERVICE_ERROR_NORMAL, commandLine.c_str(),
                                                      nullptr, nullptr, nullptr, nullptr, nullptr)
@@ -96,7 +57,9 @@ DWORD StandinService::Start() {
 }
 
 DWORD StandinService::State() {
-    return Query().dwCurrentState;
+    const UniqueServiceHandle service = Open(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    return service && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
 bool StandinService::WaitForState(DWORD state, DWORD boundMs) {
@@ -116,26 +79,24 @@ DWORD StandinService::StartType() {
 }
 
 DWORD StandinService::RemoveExisting() {
-    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!scm) {
-        return GetLastError();
-    }
     {
-        UniqueServiceHandle service(OpenServiceW(scm.get(), kName, SERVICE_ALL_ACCESS));
+        UniqueServiceHandle service = Open(SERVICE_ALL_ACCESS);
         if (!service) {
             const DWORD error = GetLastError();
             return error == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : error;
         }
-        StopOrKill(service.get());
+        SERVICE_STATUS status{};
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        WaitForState(SERVICE_STOPPED, 20000);
         if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
             return GetLastError();
         }
     }
     // The name is free once the last handle is closed and the process is gone.
     return Poll(
-               [&scm] {
-                   UniqueServiceHandle probe(OpenServiceW(scm.get(), kName, SERVICE_QUERY_STATUS));
-                   return !probe && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+               [] {
+                   return !Open(SERVICE_QUERY_STATUS) &&
+                          GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
                },
                20000)
                ? ERROR_SUCCESS

@@ -18,6 +18,7 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 using corvanelib::UniqueKernelHandle;
 
@@ -42,47 +43,8 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         SetEvent(g_controlStop);
     }
-    return control == SERVICE_CONTROL_INTERROGATE || control == SERVICE_CONTROL_STOP ||
-                   control == SERVICE_CONTROL_SHUTDOWN
-               ? NO_ERROR
-               : ERROR_CALL_NOT_IMPLEMENTED;
+    return NO_ERROR;
 }
-
-class Sender {
-public:
-    Sender() : m_key(logview::MakeKey()) {
-        WSADATA wsa;
-        if (WSAStartup(MAKEWORD(2, 2), &wsa) == 0) {
-            m_socket.reset(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-            // A full send buffer drops a datagram rather than holding up the service.
-            u_long nonBlocking = 1;
-            ioctlsocket(m_socket.get(), FIONBIO, &nonBlocking);
-        }
-    }
-    ~Sender() {
-        m_socket.reset();
-        WSACleanup();
-    }
-    void Status(std::uint32_t status) { Send(logview::EncodeStatus(status, m_key)); }
-    void Log(const std::string& text) { Send(logview::EncodeLogLine(text, m_key)); }
-
-private:
-    void Send(const std::vector<std::uint8_t>& datagram) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (unsigned port = logview::kFirstPort; port < logview::kFirstPort + logview::kPortCount;
-             ++port) {
-            to.sin_port = htons(static_cast<u_short>(port));
-            sendto(m_socket.get(), reinterpret_cast<const char*>(datagram.data()),
-                   static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
-                   sizeof(to));
-        }
-    }
-
-    logview::Key m_key;
-    corvanelib::UniqueSocket m_socket;
-};
 
 std::string UserConfigReport() {
     char folder[MAX_PATH] = {};
@@ -104,7 +66,27 @@ std::string UserConfigReport() {
 }
 
 void Serve() {
-    Sender sender;
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    const corvanelib::UniqueSocket sender(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    // A full send buffer drops a datagram rather than holding up the service.
+    u_long nonBlocking = 1;
+    ioctlsocket(sender.get(), FIONBIO, &nonBlocking);
+    const logview::Key key = logview::MakeKey();
+    const auto send = [&](const std::vector<std::uint8_t>& datagram) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (unsigned port = logview::kFirstPort; port < logview::kFirstPort + logview::kPortCount;
+             ++port) {
+            to.sin_port = htons(static_cast<u_short>(port));
+            sendto(sender.get(), reinterpret_cast<const char*>(datagram.data()),
+                   static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
+                   sizeof(to));
+        }
+    };
+    const auto sendStatus = [&](std::uint32_t status) { send(logview::EncodeStatus(status, key)); };
+
     // Every named object the console opens carries the same descriptor as the block.
     ShareSecurityAttributes security(true);
     security.Build();
@@ -114,24 +96,23 @@ void Serve() {
         CreateEventW(security.Get(), FALSE, FALSE, kStatusChangeEventName));
     UniqueKernelHandle notify(CreateEventW(security.Get(), FALSE, FALSE, kNotifyEventName));
     UniqueKernelHandle stopEvent(CreateEventW(security.Get(), FALSE, FALSE, kStopEventName));
-    CommonShareMemory* block = link.View();
+    const CommonShareMemory* block = link.View();
     ReportState(SERVICE_RUNNING);
-    sender.Status(logview::kStatusRunning);
-    sender.Log("running");
+    sendStatus(logview::kStatusRunning);
 
     HANDLE waits[] = {g_controlStop, stopEvent.get(), statusChange.get(), notify.get()};
     for (bool running = true; running;) {
         const DWORD wait = WaitForMultipleObjects(4, waits, FALSE, 1000);
         if (wait == WAIT_TIMEOUT) {
-            sender.Status(logview::kStatusRunning);
+            sendStatus(logview::kStatusRunning);
         } else if (wait == WAIT_OBJECT_0 + 2 && block != nullptr) {
-            if (block->statusChangeCommand == kStatusChangeStartPressed) {
-                sender.Status(logview::kStatusRunning);
-            }
             running = block->statusChangeCommand != kStatusChangeStop;
+            if (running) {
+                sendStatus(logview::kStatusRunning);
+            }
         } else if (wait == WAIT_OBJECT_0 + 3 && block != nullptr) {
             if (block->notifyCommand == kNotifyUserConfigSaved) {
-                sender.Log(UserConfigReport());
+                send(logview::EncodeLogLine(UserConfigReport(), key));
             }
         } else {
             // A stop request, the stop event, or a wait that cannot recover.
@@ -141,8 +122,8 @@ void Serve() {
     ReportState(SERVICE_STOP_PENDING);
     // The stop event goes first: from here on the service no longer counts as running.
     stopEvent.reset();
-    sender.Status(logview::kStatusStopped);
-    sender.Log("stopped");
+    sendStatus(logview::kStatusStopped);
+    WSACleanup();
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {

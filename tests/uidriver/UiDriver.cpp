@@ -27,20 +27,13 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
     return TRUE;
 }
 
-bool IsDialogBox(HWND window) {
-    wchar_t name[16] = {};
-    GetClassNameW(window, name, 16);
-    return std::wstring(name) == L"#32770";
-}
-
 } // namespace
 
-Program::Program(const std::wstring& commandLine) {
+Program::Program(std::wstring commandLine) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    std::wstring mutableLine = commandLine;
-    if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                        &startup, &info)) {
         CloseHandle(info.hThread);
         m_process.reset(info.hProcess);
@@ -54,24 +47,18 @@ DWORD Program::ExitCode() const {
     return code;
 }
 
-bool Program::Close(milliseconds bound) {
-    if (!m_process || WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0) {
-        return Started();
-    }
-    // Message boxes first: a modal box keeps its owner from closing.
-    for (HWND window : TopLevelWindows(m_id)) {
-        if (IsDialogBox(window) && IsWindowVisible(window)) {
-            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-        }
+bool Program::Close() {
+    if (!m_process) {
+        return false;
     }
     for (HWND window : TopLevelWindows(m_id)) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForSingleObject(m_process.get(), static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0) {
         return true;
     }
     TerminateProcess(m_process.get(), 1);
-    WaitForSingleObject(m_process.get(), static_cast<DWORD>(kDefaultWait.count()));
+    WaitForSingleObject(m_process.get(), 30000);
     return false;
 }
 
@@ -95,19 +82,13 @@ HWND WaitForWindow(const std::wstring& caption, DWORD processId, milliseconds bo
 }
 
 std::wstring Text(HWND window) {
+    std::wstring text(65536, L'\0');
     DWORD_PTR cch = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                             &cch)) {
-        return std::wstring();
-    }
-    std::wstring text(static_cast<size_t>(cch) + 1, L'\0');
-    DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &got)) {
-        return std::wstring();
+                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &cch)) {
+        cch = 0;
     }
-    text.resize(got < text.size() ? static_cast<size_t>(got) : text.size() - 1);
-    return text;
+    return text.substr(0, static_cast<size_t>(cch));
 }
 
 bool Click(HWND button) {

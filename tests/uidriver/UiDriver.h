@@ -21,11 +21,16 @@ using std::chrono::milliseconds;
 // Generous default bound for every wait: the tests run under Wine on loaded machines.
 constexpr milliseconds kDefaultWait{30000};
 
+template <typename Condition>
+bool WaitUntil(Condition condition, milliseconds bound = kDefaultWait) {
+    return corvane_test::WaitFor(condition, bound);
+}
+
 // A program started by the driver; the destructor ends it if it still runs.
 class Program {
 public:
     // Starts `commandLine` (the program path first; quote it when it holds spaces).
-    explicit Program(const std::wstring& commandLine);
+    explicit Program(std::wstring commandLine);
     ~Program() { Close(); }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -35,9 +40,9 @@ public:
     HANDLE Process() const { return m_process.get(); }
     // The exit code once ended; STILL_ACTIVE while it runs.
     DWORD ExitCode() const;
-    // Cancels its message boxes and asks its top-level windows to close, waits up to `bound`,
-    // then terminates the process. True when it ended by itself.
-    bool Close(milliseconds bound = kDefaultWait);
+    // Asks each of its top-level windows (message boxes too) to close, waits, then terminates
+    // the process. True when it ended by itself.
+    bool Close();
 
 private:
     corvanelib::UniqueKernelHandle m_process;
@@ -46,15 +51,10 @@ private:
 
 // The top-level windows of process `processId` (all processes when 0), visible or not.
 std::vector<HWND> TopLevelWindows(DWORD processId = 0);
-// The first top-level window captioned exactly `caption` (of `processId` when not 0), once
-// there is one within `bound`; null otherwise.
+// A top-level window captioned exactly `caption` (of `processId` when not 0), once there is one
+// within `bound`; null otherwise.
 HWND WaitForWindow(const std::wstring& caption, DWORD processId = 0,
                    milliseconds bound = kDefaultWait);
-
-template <typename Condition>
-bool WaitUntil(Condition condition, milliseconds bound = kDefaultWait) {
-    return corvane_test::WaitFor(condition, bound, milliseconds(25));
-}
 
 inline HWND Control(HWND dialog, int id) {
     return GetDlgItem(dialog, id);
