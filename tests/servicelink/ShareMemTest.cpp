@@ -66,6 +66,10 @@ TEST(ShareMem, CreatorInitialisesOpenersWriteOnlyMagicAndSizeAndNoViewFailsClean
         EXPECT_EQ(block.size, kShareMemorySize);
         EXPECT_EQ(block.word12364 * 10 + block.word12368, 31u);
         EXPECT_EQ(creator.NotifyService(), -1); // no service: no notify event
+        UniqueKernelHandle notify(CreateEventW(nullptr, FALSE, FALSE, kNotifyEventName));
+        EXPECT_EQ(creator.NotifyService(), 0);
+        EXPECT_EQ(block.notifyCommand, kNotifyUserConfigSaved);
+        EXPECT_EQ(WaitForSingleObject(notify.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
     }
     // A block another party created, every byte its own: opening changes bytes 0 to 7 only.
     UniqueKernelHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
