@@ -88,6 +88,11 @@ TEST(ShareMem, CreatorInitialisesOpenersWriteOnlyMagicAndSizeAndNoViewFailsClean
     view.reset();
     mapping.reset();
 
+    {
+        // The name taken by another kind of object: no block at all.
+        UniqueKernelHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kShareMemoryName));
+        EXPECT_NE(CShareMem().Create(), 0u);
+    }
     // A block of that name too small to hold the layout: opened, but not mappable.
     UniqueKernelHandle tooSmall(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                    4096, kShareMemoryName));
