@@ -165,6 +165,8 @@ TEST(ShareMem, PromptTableAndMessageField) {
 }
 
 TEST(ShareMem, HeldMutexTimesOutAndLeavesEverythingAlone) {
+    // Kept open, so that the mutex outlives each operation: one left owned would show.
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
     CShareMem link;
     ASSERT_EQ(link.Create(), 0u);
     ASSERT_EQ(link.AddViolateRule("before", 1000), 0u);
