@@ -1,5 +1,7 @@
 #include "ShareMem.h"
 
+#include "corvanelib/Win32/Text.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -109,19 +111,6 @@ template <typename Append> void ForEachPrompt(const CommonShareMemory& block, Ap
         }
         append(block.prompts[i], length);
     }
-}
-
-std::wstring Utf8ToWide(const char* text, std::size_t length) {
-    if (length == 0) {
-        return std::wstring();
-    }
-    const int cch = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
-    if (cch <= 0) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<std::size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), &wide[0], cch);
-    return wide;
 }
 
 } // namespace
@@ -255,7 +244,7 @@ DWORD CShareMem::GetPromptsW(std::wstring& out, DWORD waitMs) {
     return UnderSharedMutex(View(), m_security.Get(), waitMs, [&out](CommonShareMemory& block) {
         out.clear();
         ForEachPrompt(block, [&out](const char* text, std::size_t length) {
-            out.append(Utf8ToWide(text, length));
+            out.append(corvanelib::CodePageToWide(text, length, CP_UTF8));
             out.append(L"<br />");
         });
     });

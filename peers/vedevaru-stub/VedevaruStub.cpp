@@ -1,91 +1,41 @@
-// Stub of the helper program "vedevaru.exe": it records how it was started and ends.
-//
-// Each start appends one line (UTF-8, ending in "\r\n") to the record file:
+// Stub of the helper program "vedevaru.exe": it records how it was started and ends. Each
+// start appends one line (UTF-8, ending in "\r\n") to "vedevaru-calls.txt" beside the program:
 //     cwd=<working directory>\tshow=<show-window value>\targ=<first argument>\targ=<second>...
-// The show-window value is the one the starter asked for (0 = hidden), or -1 when it asked
-// for none. The record file is the path in the environment variable VEDEVARU_STUB_RECORD
-// when set, otherwise "vedevaru-calls.txt" beside this program.
-#include <winsock2.h>
-#include <windows.h>
-#include <shellapi.h>
-
-#include <string>
-
+// The show-window value is the one the starter asked for (0 = hidden), or -1 when it asked for
+// none.
+#include "corvanelib/Win32/Text.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
-namespace {
+#include <shellapi.h>
 
-std::wstring ModuleDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, cch);
-    const std::size_t slash = text.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : text.substr(0, slash + 1);
-}
-
-std::wstring RecordPath() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD cch = GetEnvironmentVariableW(L"VEDEVARU_STUB_RECORD", path, MAX_PATH);
-    if (cch > 0 && cch < MAX_PATH) {
-        return std::wstring(path, cch);
-    }
-    return ModuleDirectory() + L"vedevaru-calls.txt";
-}
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-    std::string text(cb > 0 ? static_cast<std::size_t>(cb) : 0, '\0');
-    if (cb > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0], cb,
-                            nullptr, nullptr);
-    }
-    return text;
-}
-
-std::wstring RecordLine() {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wchar_t cwd[MAX_PATH] = {};
-    const DWORD cch = GetCurrentDirectoryW(MAX_PATH, cwd);
+    const DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH, cwd);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
-
-    std::wstring line = L"cwd=" + std::wstring(cwd, cch) + L"\tshow=" + std::to_wstring(show);
+    std::wstring line = L"cwd=" + std::wstring(cwd, cwdLength) + L"\tshow=" + std::to_wstring(show);
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    for (int i = 1; argv != nullptr && i < argc; ++i) {
-        line += L"\targ=";
-        line += argv[i];
+    const corvanelib::UniqueLocalMemory argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    for (int i = 1; argv && i < argc; ++i) {
+        line += L"\targ=" + std::wstring(static_cast<wchar_t**>(argv.get())[i]);
     }
-    if (argv != nullptr) {
-        LocalFree(argv);
-    }
-    return line + L"\r\n";
-}
-
-} // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    const std::string line = Utf8(RecordLine());
-    const std::wstring path = RecordPath();
+    const std::string record = corvanelib::WideToCodePage(line + L"\r\n", CP_UTF8);
+    const std::wstring path = corvanelib::ProgramDirectory() + L"vedevaru-calls.txt";
     // Several starts may overlap: whoever holds the file, the others retry for a while.
-    for (int attempt = 0; attempt < 250; ++attempt) {
+    for (int attempt = 0; attempt < 250; ++attempt, Sleep(20)) {
         corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                                       FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
         if (file) {
-            DWORD written = 0;
-            WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-            return written == line.size() ? 0 : 1;
+            return WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written,
+                             nullptr) &&
+                           written == record.size()
+                       ? 0
+                       : 1;
         }
-        if (GetLastError() != ERROR_SHARING_VIOLATION) {
-            return 2;
-        }
-        Sleep(20);
     }
-    return 3;
+    return 2;
 }

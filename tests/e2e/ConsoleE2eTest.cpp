@@ -1,52 +1,39 @@
-// End-to-end tests of Brantel.exe: the real program, started and driven from outside.
-// The language tests run in their own ctest entries, under the locale they need.
+// End-to-end tests of Brantel.exe: the real program, started and driven from outside, with the
+// stand-in service in the service control manager. One scenario per user flow; the language
+// test runs in one ctest entry per user-interface language.
+#include "StandinService.h"
 #include "UiDriver.h"
-#include "WindowsPath.h"
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstdio>
 #include <memory>
 #include <string>
 
 namespace {
 
-constexpr int kStatus = 1008;
-constexpr int kStartStop = 1004;
+using corvane_test::StandinService;
+
 constexpr int kAdvanced = 1003;
-constexpr int kTrayIcon = 1024;
+constexpr int kStartStop = 1004;
 constexpr int kLog = 1005;
 constexpr int kLogEdit = 1006;
-constexpr UINT kAboutCommand = 16;
+constexpr int kStatus = 1008;
+constexpr int kUserName = 1010;
+constexpr int kPassword = 1011;
+constexpr int kAutoAuthen = 1012;
+constexpr int kFixedGateway = 1014;
+constexpr int kGatewayAddress = 1016;
 const wchar_t kEnglishCaption[] = L"Corvane Client Console";
 
-std::wstring ConsoleCommand() {
-    return L"\"" + corvane_test::WindowsPath(BRANTEL_EXE) + L"\"";
-}
-
-void Screenshot(HWND window, const std::wstring& name) {
-    const std::wstring dir = corvane_test::WindowsPath(SCREENSHOT_DIR);
-    CreateDirectoryW(dir.c_str(), nullptr);
-    uidriver::SaveWindowScreenshot(window, dir + L"\\" + name + L".bmp");
-}
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&message);
-    }
-}
-
-// Each test checks one user-interface language and is skipped under the others.
-#define REQUIRE_UI_LANGUAGE(language)                                                              \
-    if (GetUserDefaultUILanguage() != (language)) {                                                \
-        GTEST_SKIP() << "user-interface language " << GetUserDefaultUILanguage();                  \
-    }
-
-// One console, started for a test and ended by it.
-class Console : public ::testing::Test {
+class Console : public testing::Test {
 protected:
-    void StartConsole(const std::wstring& caption) {
-        m_console = std::make_unique<uidriver::Program>(ConsoleCommand());
+    void StartConsole(const std::wstring& caption = kEnglishCaption) {
+        m_console = std::make_unique<uidriver::Program>(L"\""
+                                                        L"" BRANTEL_EXE L"\"");
         ASSERT_TRUE(m_console->Started()) << "error " << GetLastError();
         m_window = uidriver::WaitForWindow(caption, m_console->Id());
         ASSERT_NE(m_window, nullptr) << "no window captioned as expected";
@@ -63,116 +50,108 @@ protected:
         }
     }
     std::wstring Text(int id) const { return uidriver::Text(uidriver::Control(m_window, id)); }
-
-    // A second console must end at once without showing a window of its own.
-    static void RunSecondStart() {
-        uidriver::Program second(ConsoleCommand());
-        ASSERT_TRUE(second.Started());
-        bool sawWindow = false;
-        ASSERT_TRUE(uidriver::WaitUntil([&] {
-            for (HWND window : uidriver::TopLevelWindows(second.Id())) {
-                sawWindow = sawWindow || IsWindowVisible(window);
-            }
-            return WaitForSingleObject(second.Process(), 0) == WAIT_OBJECT_0;
-        })) << "the second start did not end";
-        EXPECT_FALSE(sawWindow) << "the second start showed a window";
-        EXPECT_EQ(second.ExitCode(), 0u);
+    bool WaitShows(const wchar_t* status, const wchar_t* label) const {
+        return uidriver::WaitUntil([&] {
+            return Text(kStatus) == status && Text(kStartStop) == label &&
+                   uidriver::IsEnabled(uidriver::Control(m_window, kStartStop));
+        });
     }
 
     std::unique_ptr<uidriver::Program> m_console;
     HWND m_window = nullptr;
 };
 
-TEST_F(Console, StartsCollapsedAndOpensTheAboutBox) {
-    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    StartConsole(kEnglishCaption);
-    const RECT window = uidriver::ScreenRect(m_window);
-    for (int id : {kStatus, kStartStop, kAdvanced}) {
-        HWND control = uidriver::Control(m_window, id);
-        EXPECT_TRUE(uidriver::IsVisible(control)) << id;
-        EXPECT_TRUE(uidriver::Contains(window, uidriver::ScreenRect(control))) << id;
-    }
-    EXPECT_FALSE(
-        uidriver::Intersects(window, uidriver::ScreenRect(uidriver::Control(m_window, kLogEdit))))
-        << "the log pane must lie below the collapsed window";
-    EXPECT_FALSE(uidriver::IsVisible(uidriver::Control(m_window, kTrayIcon)));
-    EXPECT_FALSE(uidriver::IsVisible(uidriver::Control(m_window, kLog)));
-    EXPECT_EQ(Text(kLog), L"log>");
-    EXPECT_EQ(Text(kAdvanced), L"&Advanced");
-    Screenshot(m_window, L"main-en");
+TEST_F(Console, StartAndStopTheService) {
+    StandinService service(L"", SERVICE_DISABLED);
+    ASSERT_EQ(service.InstallError(), 0u);
+    StartConsole();
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
 
-    // The About item opens the box; the low four bits of the command do not matter.
-    for (UINT command : {kAboutCommand, kAboutCommand | 0x000F}) {
-        uidriver::SendSysCommand(m_window, command);
-        HWND about = uidriver::WaitForWindow(L"About Brantel", m_console->Id());
-        ASSERT_NE(about, nullptr) << command;
-        Screenshot(about, L"about-en");
-        uidriver::PressOk(about);
-        EXPECT_TRUE(uidriver::WaitUntil([&] { return !IsWindow(about); }));
-    }
+    // Start repairs the start type, starts the service, and its report shows it.
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kStartStop)));
+    ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
+    EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
+
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kStartStop)));
+    EXPECT_TRUE(StandinService::WaitForState(SERVICE_STOPPED));
+    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
+    EXPECT_EQ(uidriver::WaitForWindow(L"error", m_console->Id(), uidriver::milliseconds(0)),
+              nullptr);
 }
 
-TEST_F(Console, SecondStartBringsTheFirstForwardAsItWas) {
-    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    StartConsole(kEnglishCaption);
-    // A plain window of the test's own takes the foreground away from the console.
-    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 600, 600, 100, 50,
-                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    ShowWindow(m_window, SW_HIDE);
-    SetForegroundWindow(other);
-    PumpMessages();
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return !IsWindowVisible(m_window); }));
-    RunSecondStart();
-    EXPECT_TRUE(uidriver::WaitUntil([&] {
-        PumpMessages();
-        return IsWindowVisible(m_window) && GetForegroundWindow() == m_window;
-    })) << "a hidden console did not come to the front";
-    EXPECT_FALSE(IsIconic(m_window));
-    EXPECT_EQ(uidriver::FindWindowByCaption(kEnglishCaption), m_window);
+// The options the user confirms reach userconfig.ini, and the service, told by the notify
+// command, reads them back and reports them in the console's log.
+TEST_F(Console, AdvancedOptionsReachTheService) {
+    char folder[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    const std::string config = std::string(folder) + "\\Corvane\\userconfig.ini";
+    DeleteFileA(config.c_str());
+    StandinService service;
+    ASSERT_EQ(service.InstallError(), 0u);
+    ASSERT_EQ(StandinService::Start(), 0u);
+    StartConsole();
 
-    // A minimized console is made the active window and stays minimized. The display may
-    // still be mapping the window; ask again until it is minimized.
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kAdvanced)));
+    HWND options = uidriver::WaitForWindow(L"Advanced", m_console->Id());
+    ASSERT_NE(options, nullptr);
+    HWND userName = uidriver::Control(options, kUserName);
+    HWND address = uidriver::Control(options, kGatewayAddress);
+    // A click as the user makes it, handled by the button itself in the console's thread.
+    PostMessageW(uidriver::Control(options, kAutoAuthen), BM_CLICK, 0, 0);
+    PostMessageW(uidriver::Control(options, kFixedGateway), BM_CLICK, 0, 0);
     ASSERT_TRUE(uidriver::WaitUntil(
-        [&] {
-            const bool iconic = IsIconic(m_window) != FALSE;
-            if (!iconic) {
-                uidriver::SendSysCommand(m_window, SC_MINIMIZE);
-            }
-            return iconic;
-        },
-        uidriver::kDefaultWait, std::chrono::milliseconds(500)));
-    SetForegroundWindow(other);
-    PumpMessages();
-    RunSecondStart();
+        [&] { return uidriver::IsEnabled(userName) && uidriver::IsEnabled(address); }));
+    SendMessageW(userName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"carol"));
+    SendMessageW(uidriver::Control(options, kPassword), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(L"s3cret"));
+    SendMessageW(address, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 20, 30, 40));
+    PostMessageW(uidriver::Control(options, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(uidriver::WaitUntil([&] { return !IsWindow(options); }));
+
+    const std::wstring expected =
+        L"notify 108: userconfig.ini GatewayIp specify=1 ipaddr=10.20.30.40; LastConnect "
+        L"gateway=0.0.0.0; AutoAuthen enable=1 username=carol password=(set)";
     EXPECT_TRUE(uidriver::WaitUntil([&] {
-        PumpMessages();
-        return GetForegroundWindow() == m_window;
-    })) << "a minimized console was not made the active window";
-    EXPECT_TRUE(IsIconic(m_window));
-    EXPECT_TRUE(IsWindowVisible(m_window));
-    DestroyWindow(other);
+        return Text(kLogEdit).find(expected) != std::wstring::npos;
+    })) << "log: "
+        << testing::PrintToString(Text(kLogEdit));
+    DeleteFileA(config.c_str());
 }
 
-TEST_F(Console, ChineseUi) {
-    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
-    StartConsole(L"Corvane Client");
-    // The Start/Stop label is the template's until the first service state replaces it.
-    const std::wstring startStop = Text(kStartStop);
-    EXPECT_TRUE(startStop == L"停止服务" || startStop == L"启动服务") << startStop.size();
-    EXPECT_EQ(Text(kAdvanced), L"高级配置");
-    EXPECT_EQ(Text(kTrayIcon), L"显示托盘图标");
-    EXPECT_EQ(Text(kLog), L"日志>");
-    Screenshot(m_window, L"main-zh_CN");
+// A second start ends at once without a window of its own and brings the first forward.
+TEST_F(Console, OneConsolePerMachine) {
+    StartConsole();
+    ShowWindow(m_window, SW_HIDE);
+    ASSERT_TRUE(uidriver::WaitUntil([&] { return !IsWindowVisible(m_window); }));
+    uidriver::Program second(L"\""
+                             L"" BRANTEL_EXE L"\"");
+    ASSERT_TRUE(second.Started());
+    bool sawWindow = false;
+    ASSERT_TRUE(uidriver::WaitUntil([&] {
+        for (HWND window : uidriver::TopLevelWindows(second.Id())) {
+            sawWindow = sawWindow || IsWindowVisible(window);
+        }
+        return WaitForSingleObject(second.Process(), 0) == WAIT_OBJECT_0;
+    })) << "the second start did not end";
+    EXPECT_FALSE(sawWindow) << "the second start showed a window";
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_TRUE(uidriver::WaitUntil([&] { return IsWindowVisible(m_window) != FALSE; }))
+        << "the hidden console did not come back";
 }
 
-// The set under the Traditional Chinese id holds the English texts.
-TEST_F(Console, TraditionalIdUi) {
-    REQUIRE_UI_LANGUAGE(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL));
-    StartConsole(kEnglishCaption);
-    EXPECT_EQ(Text(kAdvanced), L"&Advance");
-    const std::wstring startStop = Text(kStartStop);
-    EXPECT_TRUE(startStop == L"&Stop" || startStop == L"Start" || startStop == L"Stop");
-    Screenshot(m_window, L"main-zh_TW");
+// The set the user-interface language chooses; the set under the Traditional Chinese id holds
+// English texts. The ctest entry of each language checks that its language was in use.
+TEST_F(Console, LanguageOfTheUserInterface) {
+    const LANGID language = GetUserDefaultUILanguage();
+    std::printf("user-interface language %u\n", language);
+    const bool chinese = language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+    StartConsole(chinese ? L"Corvane Client" : kEnglishCaption);
+    EXPECT_EQ(Text(kAdvanced), chinese ? L"高级配置"
+                               : language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL)
+                                   ? L"&Advance"
+                                   : L"&Advanced");
+    EXPECT_EQ(Text(kLog), chinese ? L"日志>" : L"log>");
 }
 
 } // namespace

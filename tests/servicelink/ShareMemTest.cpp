@@ -1,18 +1,18 @@
-// CShareMem against other parties mapping the same block. Every test starts with no block in
-// existence (nothing else maps it: the ctest resource lock keeps the stand-in away).
+// CShareMem against other parties mapping the same block: other CShareMem instances on other
+// threads, or the test writing the block's fields as any party may. Every test starts with no
+// block in existence (the ctest resource lock keeps the stand-in service away).
 #include "ShareMem.h"
-#include "WindowsPath.h"
-#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <future>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+using corvanelib::UniqueKernelHandle;
 
 namespace {
 
@@ -20,70 +20,8 @@ std::string CountText(const CommonShareMemory& block) {
     return std::string(block.promptCount, strnlen(block.promptCount, sizeof(block.promptCount)));
 }
 
-std::string Slot(const CommonShareMemory& block, int i) {
+std::string Slot(const CommonShareMemory& block, std::size_t i) {
     return std::string(block.prompts[i], strnlen(block.prompts[i], kPromptSlotSize));
-}
-
-// A manual-reset event under a name unique to this test process, for pacing the peers.
-struct NamedEvent {
-    explicit NamedEvent(const std::string& tag)
-        : name("corvane-test-" + tag + "-" + std::to_string(GetCurrentProcessId())),
-          handle(CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
-    bool Wait() const { return WaitForSingleObject(handle.get(), 60000) == WAIT_OBJECT_0; }
-    std::string name;
-    corvanelib::UniqueKernelHandle handle;
-};
-
-// servicelink_peer.exe run with `arguments`; terminated when still running at the end.
-class PeerProcess {
-public:
-    explicit PeerProcess(const std::vector<std::string>& arguments) {
-        std::wstring line = L"\"" + corvane_test::WindowsPath(SERVICELINK_PEER_EXE) + L"\"";
-        for (const std::string& argument : arguments) {
-            line += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
-        }
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        EXPECT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &info));
-        m_process.reset(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    ~PeerProcess() {
-        if (m_process && WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT) {
-            TerminateProcess(m_process.get(), 99);
-            WaitForSingleObject(m_process.get(), 20000);
-        }
-    }
-    // The exit code, or STILL_ACTIVE when the process did not end in time.
-    DWORD Join() const {
-        DWORD code = STILL_ACTIVE;
-        if (m_process && WaitForSingleObject(m_process.get(), 60000) == WAIT_OBJECT_0) {
-            GetExitCodeProcess(m_process.get(), &code);
-        }
-        return code;
-    }
-
-private:
-    corvanelib::UniqueKernelHandle m_process;
-};
-
-// Takes the shared-memory mutex on another thread, at once (wait 0), as another party would;
-// with `held`, signals it and keeps the mutex until `release` is signalled. Whether the mutex
-// was free. The mutex exists only while some party works under it: created or opened here.
-std::future<bool> TakeMutex(HANDLE held = nullptr, HANDLE release = nullptr) {
-    return std::async(std::launch::async, [held, release] {
-        corvanelib::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
-        if (!mutex || WaitForSingleObject(mutex.get(), 0) != WAIT_OBJECT_0) {
-            return false;
-        }
-        if (held != nullptr) {
-            SetEvent(held);
-            WaitForSingleObject(release, 60000);
-        }
-        return ReleaseMutex(mutex.get()) != FALSE;
-    });
 }
 
 // Every operation under the mutex fails with `error` and leaves the caller's strings alone.
@@ -96,97 +34,84 @@ void ExpectGuardedOperationsFail(CShareMem& link, DWORD error) {
     EXPECT_EQ(link.GetPrompts(text, 300), error);
     EXPECT_EQ(link.GetPromptsW(wide, 300), error);
     EXPECT_EQ(link.ReadMessage(text, 300), error);
-    EXPECT_EQ(text, "unchanged");
-    EXPECT_EQ(wide, L"unchanged");
+    EXPECT_EQ(text + " " + std::string(wide.begin(), wide.end()), "unchanged unchanged");
 }
 
 } // namespace
 
 TEST(ShareSecurityAttributes, NullDaclAndLabelOnlyOnRequest) {
-    ShareSecurityAttributes plain;
-    ASSERT_TRUE(plain.Build());
-    SECURITY_ATTRIBUTES* attributes = plain.Get();
-    ASSERT_NE(attributes, nullptr);
-    EXPECT_EQ(attributes->nLength, sizeof(SECURITY_ATTRIBUTES));
-    EXPECT_FALSE(attributes->bInheritHandle);
-    BOOL present = FALSE;
-    BOOL defaulted = TRUE;
-    PACL acl = reinterpret_cast<PACL>(1);
-    ASSERT_TRUE(
-        GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &acl, &defaulted));
-    EXPECT_TRUE(present);
-    EXPECT_EQ(acl, nullptr); // null DACL: everybody may open
-    ASSERT_TRUE(
-        GetSecurityDescriptorSacl(attributes->lpSecurityDescriptor, &present, &acl, &defaulted));
-    EXPECT_FALSE(present);
-
-    ShareSecurityAttributes labelled(true);
-    ASSERT_TRUE(labelled.Build());
-    ASSERT_TRUE(GetSecurityDescriptorSacl(labelled.Get()->lpSecurityDescriptor, &present, &acl,
-                                          &defaulted));
-    ASSERT_TRUE(present && acl != nullptr);
-    void* ace = nullptr;
-    ASSERT_TRUE(GetAce(acl, 0, &ace));
-    EXPECT_EQ(static_cast<ACE_HEADER*>(ace)->AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    for (bool labelled : {false, true}) {
+        ShareSecurityAttributes security(labelled);
+        ASSERT_TRUE(security.Build());
+        void* descriptor = security.Get()->lpSecurityDescriptor;
+        BOOL present = FALSE;
+        BOOL defaulted = TRUE;
+        PACL acl = reinterpret_cast<PACL>(1);
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+        EXPECT_TRUE(present && acl == nullptr); // null DACL: everybody may open
+        ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor, &present, &acl, &defaulted));
+        void* ace = nullptr;
+        EXPECT_EQ(present && acl != nullptr && GetAce(acl, 0, &ace) &&
+                      static_cast<ACE_HEADER*>(ace)->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE,
+                  labelled);
+    }
 }
 
-TEST(ShareMem, CreatorInitialisesAndOpenersWriteOnlyMagicAndSize) {
+TEST(ShareMem, CreatorInitialisesOpenersWriteOnlyMagicAndSizeAndNoViewFailsCleanly) {
     {
         CShareMem creator;
         ASSERT_EQ(creator.Create(), 0u);
         const CommonShareMemory& block = *creator.View();
         EXPECT_EQ(block.magic, kShareMemoryMagic);
         EXPECT_EQ(block.size, kShareMemorySize);
-        EXPECT_EQ(block.word12364, 3u);
-        EXPECT_EQ(block.word12368, 1u);
-        EXPECT_EQ(block.flags, 0);
-        EXPECT_EQ(CountText(block), "");
+        EXPECT_EQ(block.word12364 * 10 + block.word12368, 31u);
         EXPECT_EQ(creator.NotifyService(), -1); // no service: no notify event
+        UniqueKernelHandle notify(CreateEventW(nullptr, FALSE, FALSE, kNotifyEventName));
+        EXPECT_EQ(creator.NotifyService(), 0);
+        EXPECT_EQ(block.notifyCommand, kNotifyUserConfigSaved);
+        EXPECT_EQ(WaitForSingleObject(notify.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
     }
     // A block another party created, every byte its own: opening changes bytes 0 to 7 only.
-    corvanelib::UniqueKernelHandle mapping(CreateFileMappingA(
-        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kShareMemorySize, kShareMemoryName));
-    ASSERT_TRUE(mapping);
+    UniqueKernelHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  kShareMemorySize, kShareMemoryName));
     corvanelib::UniqueMapView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
     auto* bytes = static_cast<unsigned char*>(view.get());
     ASSERT_NE(bytes, nullptr);
     std::memset(bytes, 0xAB, kShareMemorySize);
-    CShareMem opener;
-    ASSERT_EQ(opener.Create(), 0u);
-    EXPECT_EQ(opener.View()->magic, kShareMemoryMagic);
-    EXPECT_EQ(opener.View()->size, kShareMemorySize);
-    EXPECT_TRUE(std::all_of(bytes + 8, bytes + kShareMemorySize,
-                            [](unsigned char b) { return b == 0xAB; }));
-    EXPECT_EQ(opener.Close(), 0u);
-    EXPECT_EQ(opener.View(), nullptr);
-}
+    {
+        CShareMem opener;
+        ASSERT_EQ(opener.Create(), 0u);
+        EXPECT_EQ(opener.View()->magic, kShareMemoryMagic);
+        EXPECT_TRUE(std::all_of(bytes + 8, bytes + kShareMemorySize,
+                                [](unsigned char b) { return b == 0xAB; }));
+    }
+    view.reset();
+    mapping.reset();
 
-TEST(ShareMem, WithoutAViewEveryOperationFailsCleanly) {
+    {
+        // The name taken by another kind of object: no block at all.
+        UniqueKernelHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kShareMemoryName));
+        EXPECT_NE(CShareMem().Create(), 0u);
+    }
     // A block of that name too small to hold the layout: opened, but not mappable.
-    corvanelib::UniqueKernelHandle tooSmall(CreateFileMappingA(
-        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kShareMemoryName));
-    ASSERT_TRUE(tooSmall);
+    UniqueKernelHandle tooSmall(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                   4096, kShareMemoryName));
     CShareMem link;
     EXPECT_NE(link.Create(), 0u);
     EXPECT_EQ(link.View(), nullptr);
-
     EXPECT_EQ(link.NotifyService(), -1);
     ExpectGuardedOperationsFail(link, ERROR_INVALID_HANDLE);
     link.SetStateBit0(1);
-    link.SetStateBit1(1);
-    link.ResetState();
-    EXPECT_FALSE(link.IsStateBit0Set() || link.IsStateBit1Set() || link.IsStateBit2Set());
-    EXPECT_EQ(link.Close(), 0u);
+    EXPECT_FALSE(link.IsStateBit0Set());
 }
 
-TEST(ShareMem, PromptTable) {
+TEST(ShareMem, PromptTableAndMessageField) {
     CShareMem link;
     ASSERT_EQ(link.Create(), 0u);
     CommonShareMemory& block = *link.View();
     // Each text added and the count after it: an empty text and a duplicate are refused
     // quietly, byte for byte (case matters); a long text is cut to 511 characters and, as the
-    // cut copy never equals it, added again; a full table refuses quietly. The mutex is free
-    // again at once after every path, for anyone.
+    // cut copy never equals it, added again; a full table refuses quietly.
     const std::string longText(600, 'L');
     const std::string texts[] = {"",       "notice 1", "notice 2", "notice 1", "Notice 1", longText,
                                  longText, "notice 5", "notice 6", "notice 7", "one more"};
@@ -194,20 +119,19 @@ TEST(ShareMem, PromptTable) {
     for (int i = 0; i < 11; ++i) {
         EXPECT_EQ(link.AddViolateRule(texts[i], 1000), 0u);
         EXPECT_EQ(CountText(block), counts[i]) << i;
-        EXPECT_TRUE(TakeMutex().get()) << i;
     }
     EXPECT_EQ(Slot(block, 3), longText.substr(0, 511));
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_NE(Slot(block, i), "one more");
-    }
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block.reserved8224)), ""); // nothing past it
 
-    // Order and separators; an empty slot inside the count is skipped.
+    // Order and separators; an empty slot inside the count is skipped, and a count beyond the
+    // table reads no further than its last slot.
     ASSERT_EQ(link.ClearPrompts(1000), 0u);
-    EXPECT_EQ(CountText(block), "");
     for (const char* text : {"first", "gone", u8"gr\u00fc\u00df \u4e2d"}) {
         ASSERT_EQ(link.AddViolateRule(text, 1000), 0u);
     }
     std::memset(block.prompts[1], 0, kPromptSlotSize);
+    std::strcpy(reinterpret_cast<char*>(block.reserved8224), "past the table");
+    std::strcpy(block.promptCount, "9");
     std::string prompts;
     ASSERT_EQ(link.GetPrompts(prompts, 1000), 0u);
     EXPECT_EQ(prompts, std::string("first<br />") + u8"gr\u00fc\u00df \u4e2d" + "<br />");
@@ -215,126 +139,138 @@ TEST(ShareMem, PromptTable) {
     ASSERT_EQ(link.GetPromptsW(wide, 1000), 0u);
     EXPECT_EQ(wide, L"first<br />gr\u00fc\u00df \u4e2d<br />");
 
-    // A count that is no number reads as 0: readers see nothing, the next add takes slot 0.
-    std::memset(block.promptCount, 0, sizeof(block.promptCount));
-    std::strcpy(block.promptCount, "many");
-    ASSERT_EQ(link.GetPrompts(prompts, 1000), 0u);
-    EXPECT_EQ(prompts, "");
+    // A count that is no number reads as 0, and so does one whose digit lies in the field's
+    // last byte, where no terminator fits: readers see nothing, the next add takes slot 0.
+    for (std::size_t digit : {std::size_t{1}, kPromptCountSize - 1}) {
+        std::memset(block.promptCount, digit == 1 ? 'x' : '0', sizeof(block.promptCount));
+        block.promptCount[digit] = '5';
+        ASSERT_EQ(link.GetPrompts(prompts, 1000), 0u);
+        EXPECT_EQ(prompts, "") << digit;
+    }
     ASSERT_EQ(link.AddViolateRule("fresh", 1000), 0u);
-    EXPECT_EQ(CountText(block), "1");
-    EXPECT_EQ(Slot(block, 0), "fresh");
-    // A count that fills its whole field is read within it.
-    std::memset(block.promptCount, '1', sizeof(block.promptCount));
-    EXPECT_EQ(link.AddViolateRule("beyond", 1000), 0u);
-    EXPECT_EQ(Slot(block, 0), "fresh");
-}
+    EXPECT_EQ(CountText(block) + " " + Slot(block, 0), "1 fresh");
 
-TEST(ShareMem, MessageField) {
-    CShareMem link;
-    ASSERT_EQ(link.Create(), 0u);
+    // The message field: cut to 4095 characters, nothing of a longer one stays, and what
+    // another party left unterminated is read within the field.
     std::string message;
     ASSERT_EQ(link.WriteMessage(std::string(5000, 'm'), 1000), 0u);
     ASSERT_EQ(link.ReadMessage(message, 1000), 0u);
     EXPECT_EQ(message, std::string(4095, 'm'));
-    ASSERT_EQ(link.WriteMessage("authenticated", 1000), 0u); // nothing of the longer one stays
+    ASSERT_EQ(link.WriteMessage("authenticated", 1000), 0u);
     ASSERT_EQ(link.ReadMessage(message, 1000), 0u);
     EXPECT_EQ(message, "authenticated");
-    // Whatever another party left unterminated is read within the field.
-    std::memset(link.View()->message, 'x', kMessageSize);
+    std::memset(block.message, 'x', kMessageSize);
     ASSERT_EQ(link.ReadMessage(message, 1000), 0u);
     EXPECT_EQ(message, std::string(4095, 'x'));
 }
 
 TEST(ShareMem, HeldMutexTimesOutAndLeavesEverythingAlone) {
+    // Kept open, so that the mutex outlives each operation: one left owned would show.
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
     CShareMem link;
     ASSERT_EQ(link.Create(), 0u);
     ASSERT_EQ(link.AddViolateRule("before", 1000), 0u);
-    ASSERT_EQ(link.WriteMessage("before", 1000), 0u);
-
-    corvanelib::UniqueKernelHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    corvanelib::UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::future<bool> holder = TakeMutex(held.get(), release.get());
+    UniqueKernelHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+        UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
+        WaitForSingleObject(mutex.get(), 0);
+        SetEvent(held.get());
+        WaitForSingleObject(release.get(), 60000);
+        ReleaseMutex(mutex.get());
+    });
     ASSERT_EQ(WaitForSingleObject(held.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
-
     ExpectGuardedOperationsFail(link, ERROR_TIMEOUT);
-
     SetEvent(release.get());
-    ASSERT_TRUE(holder.get());
+    holder.join();
     std::string out;
     ASSERT_EQ(link.GetPrompts(out, 1000), 0u);
     EXPECT_EQ(out, "before<br />");
-    ASSERT_EQ(link.ReadMessage(out, 1000), 0u);
-    EXPECT_EQ(out, "before");
 }
 
-TEST(ShareMem, ConcurrentAddersLoseAndDuplicateNothing) {
-    // Several processes start at one signal, race to create the block and each add two texts of
-    // their own and one they all share: 7 texts that all fit, then 11 that fill the table.
-    for (int peers : {3, 5}) {
-        const std::string round = std::to_string(peers);
-        NamedEvent go("go" + round);
-        NamedEvent finish("finish" + round);
-        std::deque<NamedEvent> done;
-        std::deque<PeerProcess> adders;
-        std::set<std::string> offered = {"shared by all"};
-        for (int p = 0; p < peers; ++p) {
-            const std::string a = "peer " + std::to_string(p) + " first";
-            const std::string b = "peer " + std::to_string(p) + " second";
-            offered.insert({a, b});
-            done.emplace_back("done" + round + "-" + std::to_string(p));
-            adders.emplace_back(std::vector<std::string>{"add", go.name, done.back().name,
-                                                         finish.name, a, "shared by all", b});
-        }
-        SetEvent(go.handle.get());
-        for (const NamedEvent& event : done) {
-            ASSERT_TRUE(event.Wait());
-        }
-        CShareMem reader;
-        ASSERT_EQ(reader.Create(), 0u);
-        const int expected = std::min(static_cast<int>(offered.size()), 8);
-        EXPECT_EQ(CountText(*reader.View()), std::to_string(expected));
-        std::set<std::string> stored;
-        for (int i = 0; i < 8; ++i) {
-            if (i < expected) {
-                stored.insert(Slot(*reader.View(), i));
-            } else {
-                EXPECT_EQ(Slot(*reader.View(), i), "") << i;
+TEST(ShareMem, ConcurrentPartiesLoseAndDuplicateNothing) {
+    // Five parties and a reader start at one signal and race to create the block; the parties
+    // add two texts of their own and one they all share (11 texts for 8 slots) and set bit 2,
+    // and keep the block until the reader has it.
+    UniqueKernelHandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::set<std::string> offered = {"shared by all"};
+    std::vector<std::thread> parties;
+    std::vector<int> failures(5, 0);
+    for (int p = 0; p < 5; ++p) {
+        const std::string mine = "party " + std::to_string(p);
+        offered.insert({mine + " first", mine + " second"});
+        parties.emplace_back([&, p, mine] {
+            WaitForSingleObject(go.get(), 60000);
+            CShareMem link;
+            failures[p] = link.Create() != 0;
+            for (const std::string& text :
+                 {mine + " first", std::string("shared by all"), mine + " second"}) {
+                failures[p] += link.AddViolateRule(text, 60000) != 0;
             }
-        }
-        EXPECT_EQ(stored.size(), static_cast<std::size_t>(expected)) << "a text stored twice";
-        EXPECT_TRUE(std::includes(offered.begin(), offered.end(), stored.begin(), stored.end()));
-        SetEvent(finish.handle.get());
-        for (const PeerProcess& adder : adders) {
-            EXPECT_EQ(adder.Join(), 0u);
-        }
+            link.SetStateBit2(1);
+            WaitForSingleObject(done.get(), 60000);
+        });
     }
+    SetEvent(go.get());
+    CShareMem reader;
+    EXPECT_EQ(reader.Create(), 0u);
+    SetEvent(done.get());
+    for (std::thread& party : parties) {
+        party.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(5, 0));
+    EXPECT_EQ(reader.View()->flags, kStateBit2);
+    EXPECT_EQ(CountText(*reader.View()), "8");
+    std::set<std::string> stored;
+    for (std::size_t i = 0; i < kPromptSlots; ++i) {
+        stored.insert(Slot(*reader.View(), i));
+    }
+    EXPECT_EQ(stored.size(), kPromptSlots) << "a text stored twice";
+    EXPECT_TRUE(std::includes(offered.begin(), offered.end(), stored.begin(), stored.end()));
 }
 
 TEST(ShareMem, FlagBits) {
     CShareMem link;
     ASSERT_EQ(link.Create(), 0u);
     link.SetStateBit0(2); // only exactly 1 sets bit 0
-    EXPECT_FALSE(link.IsStateBit0Set());
-    link.SetStateBit0(1);
     link.SetStateBit1(5);
     link.SetStateBit2(-1);
-    EXPECT_EQ(link.View()->flags, 0x7);
-    link.SetStateBit0(2);
+    EXPECT_EQ(link.View()->flags, 0x6);
+    EXPECT_TRUE(!link.IsStateBit0Set() && link.IsStateBit1Set() && link.IsStateBit2Set());
+    link.SetStateBit0(1);
     link.SetStateBit1(0);
-    EXPECT_EQ(link.View()->flags, 0x4);
+    EXPECT_TRUE(link.IsStateBit0Set() && !link.IsStateBit1Set());
     link.View()->serviceState = 4;
     link.View()->flags |= 0x100; // bits of no setter go with a reset too
     link.ResetState();
-    EXPECT_EQ(link.View()->flags, 0);
-    EXPECT_EQ(link.View()->serviceState, 0u);
+    EXPECT_EQ(link.View()->flags + link.View()->serviceState, 0u);
+}
 
-    // Two processes flip their own bits as fast as they can; a bit set by this process stays.
-    link.SetStateBit2(1);
-    NamedEvent go("flags");
-    PeerProcess first({"flags", go.name, "0", "1500"});
-    PeerProcess second({"flags", go.name, "1", "1500"});
-    SetEvent(go.handle.get());
-    EXPECT_EQ(first.Join(), 0u);
-    EXPECT_EQ(second.Join(), 0u);
-    EXPECT_EQ(link.View()->flags, 0x4);
+TEST(ShareMem, RequestStopSignalsUntilTheServiceHasGone) {
+    CShareMem link;
+    ASSERT_EQ(link.Create(), 0u);
+    EXPECT_EQ(link.RequestStop(1000, 7, 0), 0u); // no service: nothing to stop
+
+    // A service that ignores the request keeps its stop event: the wait runs out.
+    UniqueKernelHandle stopEvent(CreateEventW(nullptr, FALSE, FALSE, kStopEventName));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(link.RequestStop(1200, 8, 0), static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_GE(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(link.View()->stopCode, 8u);
+    EXPECT_EQ(link.RequestStop(1000, 9, 2), static_cast<DWORD>(ERROR_SUCCESS)); // no exiting event
+
+    // A service that stops: it signals its exiting event (mode 2) or drops its stop event.
+    UniqueKernelHandle exiting(CreateEventW(nullptr, TRUE, FALSE, kExitingEventName));
+    ResetEvent(stopEvent.get());
+    std::thread service([&] {
+        WaitForSingleObject(stopEvent.get(), 60000);
+        SetEvent(exiting.get());
+        WaitForSingleObject(stopEvent.get(), 60000);
+        stopEvent.reset();
+    });
+    EXPECT_EQ(link.RequestStop(60000, 10, 2), 0u);
+    EXPECT_EQ(link.RequestStop(60000, 11, 0), 0u);
+    service.join();
+    EXPECT_EQ(link.View()->stopCode, 11u);
 }

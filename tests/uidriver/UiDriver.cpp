@@ -1,7 +1,5 @@
 #include "UiDriver.h"
 
-#include <cstdio>
-
 namespace uidriver {
 
 namespace {
@@ -9,202 +7,105 @@ namespace {
 // Cross-process messages never wait long: a hung target must not hang the test.
 constexpr UINT kMessageTimeoutMs = 5000;
 
-struct EnumState {
-    DWORD processId;
-    std::vector<HWND> windows;
+using UniqueDc =
+    corvanelib::UniqueHandle<corvanelib::handle_traits::Closer<HDC, nullptr, BOOL, &DeleteDC>>;
+using UniqueGdiObject = corvanelib::UniqueHandle<
+    corvanelib::handle_traits::Closer<HGDIOBJ, nullptr, BOOL, &DeleteObject>>;
+
+struct ScreenDc {
+    HDC dc = GetDC(nullptr);
+    ~ScreenDc() { ReleaseDC(nullptr, dc); }
 };
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
-    auto* state = reinterpret_cast<EnumState*>(lParam);
+    auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (state->processId == 0 || owner == state->processId) {
-        state->windows.push_back(window);
+    if (found->first == 0 || owner == found->first) {
+        found->second.push_back(window);
     }
     return TRUE;
 }
 
-std::wstring ClassName(HWND window) {
-    wchar_t name[256] = {};
-    const int cch = GetClassNameW(window, name, 256);
-    return std::wstring(name, cch > 0 ? static_cast<size_t>(cch) : 0);
-}
-
-bool WaitForExit(HANDLE process, milliseconds bound) {
-    return WaitForSingleObject(process, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
-}
-
 } // namespace
 
-Program::Program(const std::wstring& commandLine) {
+Program::Program(std::wstring commandLine) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    std::wstring mutableLine = commandLine;
-    if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                        &startup, &info)) {
         CloseHandle(info.hThread);
-        m_process = info.hProcess;
+        m_process.reset(info.hProcess);
         m_id = info.dwProcessId;
-    }
-}
-
-Program::~Program() {
-    if (m_process != nullptr) {
-        Close();
-        CloseHandle(m_process);
     }
 }
 
 DWORD Program::ExitCode() const {
     DWORD code = STILL_ACTIVE;
-    if (m_process != nullptr) {
-        GetExitCodeProcess(m_process, &code);
-    }
+    GetExitCodeProcess(m_process.get(), &code);
     return code;
 }
 
-bool Program::Close(milliseconds bound) {
-    if (m_process == nullptr) {
+bool Program::Close() {
+    if (!m_process) {
         return false;
-    }
-    if (WaitForExit(m_process, milliseconds(0))) {
-        return true;
-    }
-    // Message boxes first: a modal box keeps its owner from closing.
-    for (HWND window : TopLevelWindows(m_id)) {
-        if (IsWindowVisible(window) && ClassName(window) == L"#32770") {
-            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-        }
     }
     for (HWND window : TopLevelWindows(m_id)) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForExit(m_process, bound)) {
+    if (WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0) {
         return true;
     }
-    TerminateProcess(m_process, 1);
-    WaitForExit(m_process, kDefaultWait);
+    TerminateProcess(m_process.get(), 1);
+    WaitForSingleObject(m_process.get(), 30000);
     return false;
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {
-    EnumState state{processId, {}};
-    EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&state));
-    return state.windows;
-}
-
-HWND FindWindowByCaption(const std::wstring& caption, DWORD processId) {
-    for (HWND window : TopLevelWindows(processId)) {
-        if (Text(window) == caption) {
-            return window;
-        }
-    }
-    return nullptr;
+    std::pair<DWORD, std::vector<HWND>> found{processId, {}};
+    EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&found));
+    return found.second;
 }
 
 HWND WaitForWindow(const std::wstring& caption, DWORD processId, milliseconds bound) {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindWindowByCaption(caption, processId)) != nullptr; }, bound);
+    WaitUntil(
+        [&] {
+            for (HWND window : TopLevelWindows(processId)) {
+                found = Text(window) == caption ? window : found;
+            }
+            return found != nullptr;
+        },
+        bound);
     return found;
-}
-
-HWND Control(HWND dialog, int id) {
-    return GetDlgItem(dialog, id);
 }
 
 std::wstring Text(HWND window) {
+    std::wstring text(65536, L'\0');
     DWORD_PTR cch = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
-                             &cch)) {
-        return std::wstring();
-    }
-    std::wstring text(static_cast<size_t>(cch) + 1, L'\0');
-    DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &got)) {
-        return std::wstring();
+                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &cch)) {
+        cch = 0;
     }
-    text.resize(got < text.size() ? static_cast<size_t>(got) : text.size() - 1);
-    return text;
-}
-
-bool IsEnabled(HWND window) {
-    return window != nullptr && IsWindowEnabled(window) != FALSE;
-}
-
-bool IsVisible(HWND window) {
-    return window != nullptr && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-RECT ScreenRect(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
-bool Contains(const RECT& outer, const RECT& inner) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
-}
-
-bool Intersects(const RECT& a, const RECT& b) {
-    RECT overlap = {};
-    return IntersectRect(&overlap, &a, &b) != FALSE;
+    return text.substr(0, static_cast<size_t>(cch));
 }
 
 bool Click(HWND button) {
-    if (!IsEnabled(button) || !IsVisible(button)) {
+    if (!IsEnabled(button) || (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) == 0) {
         return false;
     }
-    HWND owner = GetParent(button);
-    const int id = GetDlgCtrlID(button);
-    return PostMessageW(owner, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+    return PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
-void SendSysCommand(HWND window, UINT command) {
-    PostMessageW(window, WM_SYSCOMMAND, command, 0);
-}
-
-MessageBoxInfo FindMessageBox(DWORD processId) {
-    for (HWND window : TopLevelWindows(processId)) {
-        if (!IsWindowVisible(window) || ClassName(window) != L"#32770") {
-            continue;
-        }
-        // The message box keeps its text in a static control with id 0xFFFF.
-        HWND text = GetDlgItem(window, 0xFFFF);
-        if (text == nullptr) {
-            continue;
-        }
-        return MessageBoxInfo{window, Text(window), Text(text)};
-    }
-    return MessageBoxInfo{};
-}
-
-MessageBoxInfo WaitForMessageBox(DWORD processId, milliseconds bound) {
-    MessageBoxInfo found;
-    WaitUntil([&] { return (found = FindMessageBox(processId)).window != nullptr; }, bound);
-    return found;
-}
-
-void PressOk(HWND box) {
-    HWND ok = GetDlgItem(box, IDOK);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-}
-
 bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
-    const RECT rect = ScreenRect(window);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) {
-        return false;
-    }
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr) {
-        return false;
-    }
-    HDC memory = CreateCompatibleDC(screen);
+    const ScreenDc screen;
+    const UniqueDc memory(CreateCompatibleDC(screen.dc));
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -212,37 +113,30 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4 * height;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (memory != nullptr && bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-        GdiFlush();
-        SelectObject(memory, old);
+    const UniqueGdiObject bitmap(
+        width > 0 && height > 0 && memory
+            ? CreateDIBSection(screen.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0)
+            : nullptr);
+    if (!bitmap) {
+        return false;
     }
-    if (ok) {
-        const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-        const DWORD imageSize = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER header = {};
-        header.bfType = 0x4D42; // "BM"
-        header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-        header.bfSize = header.bfOffBits + imageSize;
-        info.bmiHeader.biSizeImage = imageSize;
-        FILE* file = _wfopen(path.c_str(), L"wb");
-        ok = file != nullptr && std::fwrite(&header, sizeof(header), 1, file) == 1 &&
-             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file) == 1 &&
-             std::fwrite(bits, imageSize, 1, file) == 1;
-        ok = file != nullptr && std::fclose(file) == 0 && ok;
-    }
-    if (bitmap != nullptr) {
-        DeleteObject(bitmap);
-    }
-    if (memory != nullptr) {
-        DeleteDC(memory);
-    }
-    ReleaseDC(nullptr, screen);
-    return ok;
+    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+    const bool copied =
+        BitBlt(memory.get(), 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory.get(), old);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42; // "BM"
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + info.bmiHeader.biSizeImage;
+    corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return copied && file && WriteFile(file.get(), &header, sizeof(header), &written, nullptr) &&
+           WriteFile(file.get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+           WriteFile(file.get(), bits, info.bmiHeader.biSizeImage, &written, nullptr);
 }
 
 } // namespace uidriver

@@ -1,0 +1,106 @@
+#include "StandinService.h"
+
+#include "corvanelib/Win32/UniqueHandle.h"
+
+#include <vector>
+
+namespace corvane_test {
+
+namespace {
+
+using corvanelib::UniqueServiceHandle;
+
+constexpr wchar_t kName[] = L"CorvaneMgr";
+
+UniqueServiceHandle Open(DWORD access) {
+    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    return UniqueServiceHandle(scm ? OpenServiceW(scm.get(), kName, access) : nullptr);
+}
+
+template <typename Condition> bool Poll(Condition condition, DWORD boundMs) {
+    const ULONGLONG end = GetTickCount64() + boundMs;
+    while (!condition()) {
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+} // namespace
+
+StandinService::StandinService(const std::wstring& arguments, DWORD startType)
+    : m_installError(RemoveExisting()) {
+    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const std::wstring commandLine = L"\""
+                                     L"" CORVANE_STANDIN_EXE L"\" " +
+                                     arguments;
+    UniqueServiceHandle service(scm && m_installError == ERROR_SUCCESS
+                                    ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS,
+                                                     SERVICE_WIN32_OWN_PROCESS, startType,
+                                                     SERVICE_ERROR_NORMAL, commandLine.c_str(),
+                                                     nullptr, nullptr, nullptr, nullptr, nullptr)
+                                    : nullptr);
+    m_installError = service ? ERROR_SUCCESS : GetLastError();
+}
+
+StandinService::~StandinService() {
+    if (!m_detached) {
+        RemoveExisting();
+    }
+}
+
+DWORD StandinService::Start() {
+    const UniqueServiceHandle service = Open(SERVICE_START);
+    return service && StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD StandinService::State() {
+    const UniqueServiceHandle service = Open(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    return service && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+bool StandinService::WaitForState(DWORD state, DWORD boundMs) {
+    return Poll([state] { return State() == state; }, boundMs);
+}
+
+DWORD StandinService::StartType() {
+    const UniqueServiceHandle service = Open(SERVICE_QUERY_CONFIG);
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<unsigned char> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    return service && QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()),
+                                          &needed)
+               ? config->dwStartType
+               : SERVICE_NO_CHANGE;
+}
+
+DWORD StandinService::RemoveExisting() {
+    {
+        UniqueServiceHandle service = Open(SERVICE_ALL_ACCESS);
+        if (!service) {
+            const DWORD error = GetLastError();
+            return error == ERROR_SERVICE_DOES_NOT_EXIST ? ERROR_SUCCESS : error;
+        }
+        SERVICE_STATUS status{};
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        WaitForState(SERVICE_STOPPED, 20000);
+        if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+            return GetLastError();
+        }
+    }
+    // The name is free once the last handle is closed and the process is gone.
+    return Poll(
+               [] {
+                   return !Open(SERVICE_QUERY_STATUS) &&
+                          GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+               },
+               20000)
+               ? ERROR_SUCCESS
+               : ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+} // namespace corvane_test

@@ -1,0 +1,49 @@
+// Registers the stand-in admission service (CorvaneMgrStandin.exe) as "CorvaneMgr" in the
+// service control manager and controls it, for the tests and for standinctl. There is one
+// "CorvaneMgr" per machine: give every test that registers it the ctest property
+// RESOURCE_LOCK corvanemgr.
+//
+// Under Wine, services live as long as the wineserver session: run inside the ctest session
+// fixture (or between `scripts/wine-run --session-start` and `--session-stop`).
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+namespace corvane_test {
+
+class StandinService {
+public:
+    // Removes whatever "CorvaneMgr" is registered, then registers the stand-in with `arguments`
+    // on its command line ("--never-running" keeps it start-pending until stopped).
+    explicit StandinService(const std::wstring& arguments = std::wstring(),
+                            DWORD startType = SERVICE_DEMAND_START);
+    // Stops (or kills) and deletes the service unless detached.
+    ~StandinService();
+    StandinService(const StandinService&) = delete;
+    StandinService& operator=(const StandinService&) = delete;
+
+    DWORD InstallError() const { return m_installError; }
+    // Leaves the registration in place when this object ends.
+    void Detach() { m_detached = true; }
+
+    // The operations below act on whatever is registered as "CorvaneMgr". Results are 0 or
+    // the Windows error code.
+    static DWORD Start();
+    // The current state (SERVICE_RUNNING, ...), or 0 when it cannot be queried.
+    static DWORD State();
+    static bool WaitForState(DWORD state, DWORD boundMs = 30000);
+    // The registered start type, or SERVICE_NO_CHANGE when it cannot be read.
+    static DWORD StartType();
+    // Stops the service (killing it when it does not stop within seconds) and deletes it; 0
+    // once the name is free again, also when nothing was registered.
+    static DWORD RemoveExisting();
+
+private:
+    DWORD m_installError = ERROR_SUCCESS;
+    bool m_detached = false;
+};
+
+} // namespace corvane_test
