@@ -1,9 +1,13 @@
 #include "corvanelib/log/CorvaneLog.h"
 
+#include "corvanelib/Win32/Text.h"
+
 // The record is formatted with the CRT's own _snwprintf/_vsnwprintf/_vsnprintf: with MSVC and
 // MinGW alike (whatever __USE_MINGW_ANSI_STDIO says) %s in a wide format takes a wide string.
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <string>
 
 namespace corvanelib {
 
@@ -28,29 +32,11 @@ const wchar_t* LevelLetter(int level) {
     return level >= 0 && level <= kHighestLevel ? kLevelLetters[level] : kUnknownLevelLetter;
 }
 
-// The program's file name, fetched once per process.
-class ProgramName {
-public:
-    ProgramName() {
-        const DWORD length = GetModuleFileNameW(nullptr, m_path, kPathChars);
-        if (length == 0 || length >= kPathChars) {
-            m_path[0] = L'\0';
-        }
-        const wchar_t* component = m_path;
-        for (const wchar_t* p = m_path; *p != L'\0'; ++p) {
-            if (*p == L'\\' || *p == L'/') {
-                component = p + 1;
-            }
-        }
-        m_name = *component != L'\0' ? component : L".";
-    }
-    const wchar_t* Name() const { return m_name; }
-
-private:
-    static const DWORD kPathChars = 260;
-    wchar_t m_path[kPathChars] = {};
-    const wchar_t* m_name;
-};
+// The program's file name, or "." when the system cannot give it.
+std::wstring ProgramFileNameOrDot() {
+    const std::wstring name = ProgramFileName();
+    return name.empty() ? std::wstring(L".") : name;
+}
 
 // The record path must not disturb the caller, who may read the last error after logging it.
 class LastErrorKeeper {
@@ -159,7 +145,10 @@ int Log::WriteRecord(RecordKind kind, int level, const wchar_t* sourceFile, cons
             if (written < 0 || written == kNarrowBytes - 1) {
                 m_narrow[kNarrowBytes - 1] = '\0';
             }
-            MultiByteToWideChar(CP_ACP, 0, m_narrow, -1, message, static_cast<int>(room));
+            const std::wstring converted = CodePageToWide(m_narrow, std::strlen(m_narrow));
+            const size_t copied = converted.size() < room ? converted.size() : room - 1;
+            wmemcpy(message, converted.data(), copied);
+            message[copied] = L'\0';
         }
     } else if (wideFormat != nullptr) {
         _vsnwprintf(message, room, wideFormat, args);
@@ -234,13 +223,13 @@ void Log::SetCallerFile(const wchar_t* sourceFile) {
 }
 
 int Log::FormatHeader(int level, const wchar_t* function, int line) {
-    static const ProgramName program;
+    static const std::wstring program = ProgramFileNameOrDot();
     SYSTEMTIME now;
     GetLocalTime(&now);
     _snwprintf(m_record, kRecordChars, L"%02d%02d-%02d:%02d:%02d\t[%s] %s:%ld(%s){%s-%u-%u}:\t",
                now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, LevelLetter(level),
                m_callerFile, static_cast<long>(line), function != nullptr ? function : L"",
-               program.Name(), static_cast<unsigned>(GetCurrentProcessId()),
+               program.c_str(), static_cast<unsigned>(GetCurrentProcessId()),
                static_cast<unsigned>(GetCurrentThreadId()));
     const size_t length = wcsnlen(m_record, kRecordChars);
     return length < static_cast<size_t>(kRecordChars) ? static_cast<int>(length) : 0;

@@ -1,8 +1,10 @@
 #include "corvanelib/log/FileLogProvider.h"
 
+#include "corvanelib/Win32/Text.h"
 #include "corvanelib/log/LogConfig.h"
 
 #include <cwchar>
+#include <string>
 
 namespace corvanelib {
 
@@ -74,26 +76,15 @@ bool FileLogProvider::WriteLine(const wchar_t* text) {
         return false;
     }
     const size_t chars = wcslen(text);
-    int bytes = 0;
-    if (chars != 0) {
-        // At most two bytes per character in this code page.
-        if (m_encoded.size() < chars * 2 + sizeof(kLineEnd)) {
-            m_encoded.resize(chars * 2 + sizeof(kLineEnd));
-        }
-        bytes = WideCharToMultiByte(kCodePage, 0, text, static_cast<int>(chars), m_encoded.data(),
-                                    static_cast<int>(m_encoded.size()), nullptr, nullptr);
-        if (bytes <= 0) {
-            return false;
-        }
-    } else if (m_encoded.size() < sizeof(kLineEnd)) {
-        m_encoded.resize(sizeof(kLineEnd));
+    std::string line = WideToCodePage(text, chars, kCodePage);
+    if (chars != 0 && line.empty()) {
+        return false;
     }
-    m_encoded[bytes] = kLineEnd[0];
-    m_encoded[bytes + 1] = kLineEnd[1];
-    const DWORD total = static_cast<DWORD>(bytes) + 2;
+    line += kLineEnd;
+    const DWORD total = static_cast<DWORD>(line.size());
 
     DWORD written = 0;
-    return WriteFile(m_file.get(), m_encoded.data(), total, &written, nullptr) && written == total;
+    return WriteFile(m_file.get(), line.data(), total, &written, nullptr) && written == total;
 }
 
 int FileLogProvider::LockedWrite(const wchar_t* text, int length, int /*reserved*/) {

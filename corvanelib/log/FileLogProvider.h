@@ -15,7 +15,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/Win32/UniqueHandle.h"
@@ -58,7 +57,6 @@ private:
     Mutex m_mutex; // taken by LockedWrite only: the log object serialises Write with its own lock
     DWORD m_counted = 0;
     std::wstring m_path;
-    std::vector<char> m_encoded; // reused for every record
 };
 
 // The critical-record file: the log file's path followed by ".crit". The log object copies the

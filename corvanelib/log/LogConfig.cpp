@@ -1,5 +1,6 @@
 #include "corvanelib/log/LogConfig.h"
 
+#include "corvanelib/Win32/Text.h"
 #include "corvanelib/log/CorvaneLog.h"
 #include "corvanelib/log/dictionary/ConfigDictionary.h"
 
@@ -47,34 +48,6 @@ std::wstring DefaultDirectory() {
     }
     CreateDirectoryW(directory.c_str(), nullptr);
     return directory;
-}
-
-// The whole text converted between the ANSI code page and UTF-16; empty when it cannot be.
-std::string ToAnsi(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &converted[0],
-                            bytes, nullptr, nullptr);
-    }
-    return converted;
-}
-
-std::wstring FromAnsi(const char* text) {
-    const int length = static_cast<int>(std::strlen(text));
-    if (length == 0) {
-        return std::wstring();
-    }
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-    std::wstring converted(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
-    if (chars > 0) {
-        MultiByteToWideChar(CP_ACP, 0, text, length, &converted[0], chars);
-    }
-    return converted;
 }
 
 } // namespace
@@ -194,13 +167,13 @@ CommonConfig::~CommonConfig() {
 // settings empty.
 void CommonConfig::Reload() {
     ConfigDictionary dictionary;
-    LoadIfChanged(dictionary, ToAnsi(kLogConfigFile).c_str());
-    const std::string section = ToAnsi(m_section);
+    LoadIfChanged(dictionary, WideToCodePage(kLogConfigFile, wcslen(kLogConfigFile)).c_str());
+    const std::string section = WideToCodePage(m_section);
     std::map<std::wstring, std::wstring> settings;
     for (const std::string& key : ListKeys(dictionary, section.c_str())) {
         const char* value =
             GetString(dictionary, section.c_str(), key.c_str(), nullptr, 0, nullptr);
-        settings.emplace(FromAnsi(key.c_str()), FromAnsi(value));
+        settings.emplace(CodePageToWide(key), CodePageToWide(value, std::strlen(value)));
     }
     m_settings.swap(settings);
 }

@@ -1,10 +1,12 @@
 #include "corvanelib/Win32/Synchronization/Thread.h"
 
+#include "corvanelib/Win32/Text.h"
 #include "corvanelib/log/CorvaneLog.h"
 
 #include <process.h>
 
 #include <cwchar>
+#include <string>
 
 namespace corvanelib {
 
@@ -50,17 +52,16 @@ void AnnounceThreadName(const wchar_t* name) {
     if (length == 0 || length >= kBufferBytes) {
         return;
     }
-    char converted[kBufferBytes];
-    // The terminating zero is converted along; a text that does not fit is not announced.
-    if (WideCharToMultiByte(CP_ACP, 0, name, static_cast<int>(length + 1), converted,
-                            static_cast<int>(kBufferBytes), nullptr, nullptr) == 0) {
+    // A text that does not fit the debugger's buffer with its terminating zero is not announced.
+    const std::string converted = WideToCodePage(name, length);
+    if (converted.empty() || converted.size() >= kBufferBytes) {
         return;
     }
     Sleep(10);
 
     ThreadNameInfo info;
     info.type = 0x1000;
-    info.name = converted;
+    info.name = converted.c_str();
     info.threadId = GetCurrentThreadId();
     info.flags = 0;
 
@@ -103,12 +104,12 @@ bool WinThread::Start() {
         _beginthreadex(nullptr, 0, &WinThread::ThreadEntry, this, CREATE_SUSPENDED, &threadId);
     m_thread.reset(reinterpret_cast<HANDLE>(created));
     if (!m_thread) {
-        g_commonLog.WriteLog(1, kThreadSource, L"corvanelib::WinThread::Start", __LINE__,
+        g_commonLog.WriteLog(1, kThreadSource, L"corvanelib::WinThread::Start", 106,
                              L"Can not create thread!");
         return false;
     }
     m_threadId = threadId;
-    g_commonLog.WriteLog(3, kThreadSource, L"corvanelib::WinThread::Start", __LINE__,
+    g_commonLog.WriteLog(3, kThreadSource, L"corvanelib::WinThread::Start", 111,
                          L"New Thread Created, Thread ID is %u", m_threadId);
     ResumeThread(m_thread.get());
     return true;
