@@ -1,209 +1,179 @@
 // The log configuration with its file and watcher, and the file and window outputs.
 #include "BackendTestSupport.h"
-#include "LogCapture.h"
 #include "WaitFor.h"
 
 #include "corvanelib/log/ExternalWindowLogProvider.h"
 #include "corvanelib/log/FileLogProvider.h"
+#include "corvanelib/log/InitLog.h"
 
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <atomic>
+#include <future>
+#include <regex>
 #include <string>
 #include <thread>
 
-using corvane_test::ConfigFile;
-using corvane_test::CountingConfig;
 using corvane_test::ReadBytes;
-using corvane_test::TestDirectory;
 using corvane_test::WaitFor;
 using corvanelib::FileLogProvider;
 
-TEST(LogConfigInit, StoresLevelsNamesAndTheLogDirectory) {
-    CountingConfig config;
-    EXPECT_EQ(config.Init(3, 1, nullptr, L"log", nullptr), 2);
-    EXPECT_EQ(config.Threshold(), -1);
+namespace {
 
-    // Default directory: the system directory's config\cvnlog, made when missing.
-    ASSERT_EQ(config.Init(3, 1, L"a.log", L"log", nullptr), 0);
-    EXPECT_EQ(config.Threshold(), 3);
-    EXPECT_EQ(config.OutputKind(), 1);
-    wchar_t system[MAX_PATH] = {};
-    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, system, CSIDL_SYSTEM, FALSE));
-    const std::wstring directory = std::wstring(system) + L"\\config\\cvnlog\\";
-    EXPECT_EQ(config.GetLogPath(), directory + L"a.log");
-    EXPECT_TRUE(std::filesystem::is_directory(directory));
-
-    // A given directory gets one backslash, whatever it ends in.
-    for (const std::wstring given : {L"d:\\logs", L"d:\\logs\\"}) {
-        ASSERT_EQ(config.Init(5, 4, L"b.log", L"log", given.c_str()), 0);
-        EXPECT_EQ(config.GetLogPath(), given + L"\\b.log");
+// A process configuration whose checks the test runs; rereads are counted, failed ones too.
+struct CountingConfig : corvanelib::CommonConfig {
+    CountingConfig() { Init(5, 4, L"p.log", L"Log", corvane_test::FreshDirectory(L"log").c_str()); }
+    ~CountingConfig() override { StopWatcher(); }
+    void Check() { CheckConfigChanged(); }
+    std::wstring Setting(const wchar_t* key) {
+        std::wstring value;
+        return GetSetting(key, value) == 0 ? value : L"<none>";
     }
-}
+    bool Reload() override {
+        ++reloads;
+        return corvanelib::CommonConfig::Reload();
+    }
+    std::atomic<int> reloads{0};
+};
 
-TEST(LogConfigSettings, FollowTheFilesWriteTimeNotItsContent) {
-    ConfigFile file;
+TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
+    corvane_test::ConfigFile file;
     CountingConfig config;
-    ASSERT_EQ(config.Init(5, 1, L"a.log", L"Log", L"c:\\"), 0);
-    // Each step: what the file becomes (nullptr: deleted), then reloads and settings after a check.
+    // What the file becomes (nullptr: deleted, "-": unchanged, "=": same write time), whether
+    // another program holds it during the check, then rereads and settings after the check.
     const struct {
         const char* content;
-        bool keepTime;
+        bool locked;
         int reloads;
-        const wchar_t* wnd;
-        const wchar_t* level;
+        const wchar_t* settings;
     } steps[] = {
-        {nullptr, false, 0, L"<none>", L"<none>"}, // no file yet: nothing to read
-        // Keys of the configured section only, lower case; values as written.
-        {"[other]\nwnd = Elsewhere\n[LOG]\nWND = Receiver\nLevel = 3 \n", false, 1, L"Receiver",
-         L"3 "},
-        {"[log]\nwnd = Changed\n", true, 1, L"Receiver", L"3 "}, // same write time: not reread
-        {"", false, 2, L"Changed", L"<none>"},                   // a touch alone rereads
-        {nullptr, false, 2, L"Changed", L"<none>"},              // deleted: settings kept
-        {"[other]\nwnd = Elsewhere\n", false, 3, L"<none>", L"<none>"}, // section gone: emptied
+        {nullptr, false, 0, L"<none>|<none>"},
+        {"[other]\nwnd = No\n[LOG]\nWND = Receiver\nLevel = 3 \n", false, 1, L"Receiver|3 "},
+        {"[log]\nwnd = Changed\n", true, 2, L"Receiver|3 "}, // cannot be read: kept
+        {"-", true, 3, L"Receiver|3 "},                      // and tried at every check
+        {"-", false, 4, L"Changed|<none>"},
+        {"=[log]\nwnd = Same time\n", false, 4, L"Changed|<none>"},
+        {nullptr, false, 4, L"Changed|<none>"}, // deleted: kept
+        {"[other]\nwnd = No\n", false, 5, L"<none>|<none>"},
     };
     for (const auto& step : steps) {
         if (step.content == nullptr) {
             file.Delete();
-        } else if (*step.content == '\0') { // an empty content stands for a touch
-            ASSERT_TRUE(file.Touch());
-        } else {
-            ASSERT_TRUE(step.keepTime ? file.WriteKeepingTime(step.content)
-                                      : file.Write(step.content));
+        } else if (*step.content != '-') {
+            ASSERT_TRUE(file.Write(step.content + (*step.content == '='), *step.content == '='));
         }
+        const corvanelib::UniqueFileHandle lock(step.locked ? file.Lock() : INVALID_HANDLE_VALUE);
         config.Check();
         EXPECT_EQ(config.reloads.load(), step.reloads);
-        EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"),
-                  std::wstring(step.wnd) + L"|" + step.level);
+        EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"), step.settings);
     }
-    EXPECT_EQ(config.Setting(L"WND"), L"<none>");
 }
 
-TEST(LogConfigSettings, LookupsDuringRebuildsSeeWholeSettings) {
-    ConfigFile file;
-    CountingConfig config;
-    ASSERT_EQ(config.Init(5, 1, L"a.log", L"log", L"c:\\"), 0);
-    ASSERT_TRUE(file.Write("[log]\nwnd = " + std::string(200, 'a')));
-    config.Check();
-    std::atomic<bool> done{false};
-    std::atomic<int> lookups{0};
-    std::atomic<int> torn{0};
-    std::thread reader([&] {
-        std::wstring value;
-        for (; !done; ++lookups) {
-            if (config.GetSetting(L"wnd", value) != 0 ||
-                (value != std::wstring(200, L'a') && value != std::wstring(300, L'b'))) {
-                ++torn;
-            }
-        }
-    });
-    for (int i = 0; i < 60; ++i) {
-        const std::string value = i % 2 == 1 ? std::string(200, 'a') : std::string(300, 'b');
-        ASSERT_TRUE(file.Write("[log]\nwnd = " + value + "\nother = " + std::to_string(i)));
-        config.Check();
-    }
-    WaitFor([&] { return lookups.load() > 100; });
-    done = true;
-    reader.join();
-    EXPECT_EQ(config.reloads.load(), 61);
-    EXPECT_EQ(torn.load(), 0);
+TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsStartAndEnd) {
+    corvane_test::ConfigFile file;
+    ASSERT_TRUE(file.Write("[log]\nwnd = First\n"));
+    const std::wstring path = corvane_test::FreshDirectory(L"initlog") + L"\\app.log";
+    corvanelib::InitLog(5, 1, L"app.log", L"log", path.substr(0, path.size() - 8).c_str());
+    ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
+    std::wstring value;
+    EXPECT_TRUE(WaitFor([&] { return corvanelib::g_commonConfig.GetSetting(L"wnd", value) == 0; }));
+    corvanelib::g_commonConfig.StopWatcher();
+    corvanelib::g_commonLog.WriteLog(1, L"T", L"F", 7, L"%s", L"中文");
+    corvanelib::g_commonLog.SetMuted(1);
+    // Critical records go to both files; the files hold code page 936.
+    const std::string critical = ".*\\[C\\] T:7\\(F\\).*\\t\xD6\xD0\xCE\xC4\\r\\n";
+    EXPECT_TRUE(std::regex_match(
+        ReadBytes(path), std::regex(".*\\[I\\] Thread:111\\(corvanelib::WinThread::Start\\).*\\t"
+                                    "New Thread Created, Thread ID is \\d+\\r\\n.*\\[D\\] "
+                                    "CorvaneLog:148.*\\tLogConfig thread is exit now!\\r\\n" +
+                                    critical)));
+    EXPECT_TRUE(std::regex_match(ReadBytes(path + L".crit"), std::regex(critical)));
 }
 
-TEST(LogConfigWatcher, ChecksAtOnceRereadsAfterATouchWithinOnePeriodAndLogsItsExit) {
-    corvane_test::LogCapture capture;
-    ASSERT_TRUE(capture.Active());
-    ConfigFile file;
-    ASSERT_TRUE(file.Write("[log]\nWND = First\n"));
+TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
     CountingConfig config;
-    ASSERT_EQ(config.Init(5, 1, L"a.log", L"log", L"c:\\"), 0);
-    ASSERT_TRUE(config.StartWatcher());
-    // The first check runs at once.
-    ASSERT_TRUE(WaitFor([&] { return config.Setting(L"wnd") == L"First"; }));
-
-    // A touch is seen at the next check, one period later. The bound is generous for a loaded
-    // machine; a check under way while the file was written may miss it, the one after may not.
-    ASSERT_TRUE(file.Write("[log]\nWND = Second\n"));
-    const int checksBefore = config.checks;
-    ASSERT_TRUE(WaitFor([&] { return config.Setting(L"wnd") == L"Second"; }));
-    EXPECT_LE(config.lastReloadingCheck.load(), checksBefore + 2);
-
-    config.StopWatcher();
-    const auto exits = capture.RecordsOf(L"corvanelib::LogConfig::ThreadStart");
-    ASSERT_EQ(exits.size(), 1u);
-    EXPECT_EQ(std::to_wstring(exits[0].level) + L"|" + exits[0].file + L"|" +
-                  std::to_wstring(exits[0].line) + L"|" + exits[0].message,
-              L"4|CorvaneLog|148|LogConfig thread is exit now!");
-}
-
-TEST(FileLogProvider, CreatesAppendsAndCountsTwoBytesPerCharacter) {
-    TestDirectory directory(L"provider_file");
-    CountingConfig config;
-    ASSERT_EQ(config.Init(5, 1, L"p.log", L"log", directory.path.c_str()), 0);
-    const std::wstring path = directory.File(L"p.log");
-    FileLogProvider provider;
+    const std::wstring path = config.GetLogPath() + L".crit";
+    ASSERT_TRUE(corvane_test::WriteBytes(path, "kept\r\n"));
+    std::filesystem::resize_file(path, FileLogProvider::kRestartBytes - 10);
+    corvanelib::CritFileLogProvider provider;
     EXPECT_EQ(provider.Write(L"before init", 11), -1);
     ASSERT_EQ(provider.Init(&config), 0);
-    EXPECT_EQ(ReadBytes(path), "");
-
-    // One line per record; the text runs to its NUL, the length only counts.
-    EXPECT_EQ(provider.Write(L"abc", 3), 0);
-    const wchar_t trimmed[] = {L'x', L'y', 0, 0};
-    EXPECT_EQ(provider.Write(trimmed, 4), 0);
-    EXPECT_EQ(provider.CountedBytes(), 14u);
-    EXPECT_EQ(ReadBytes(path), "abc\r\nxy\r\n");
-
-    // A second writer on the shared file starts counting at its size; both append at the end.
-    FileLogProvider second;
+    // Two bytes per character, counted from the file's size: this record reaches the limit.
+    EXPECT_EQ(provider.Write(L"abcde", 5), 0);
+    // The next passes it, but another program maps the file, which cannot be emptied then:
+    // records go on to the old file.
+    {
+        const corvanelib::UniqueFileHandle reader(CreateFileW(path.c_str(), GENERIC_READ,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        const corvanelib::UniqueKernelHandle mapping(
+            CreateFileMappingW(reader.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        EXPECT_EQ(provider.Write(L"x", 1), 0);
+        UnmapViewOfFile(view);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), FileLogProvider::kRestartBytes - 10 + 10);
+    // Emptied at the next record, its first line; a line feed inside is written as CR LF.
+    EXPECT_EQ(provider.Write(L"y\nz\r\n", 5), 0);
+    corvanelib::CritFileLogProvider second; // shares the file; both append at its end
     ASSERT_EQ(second.Init(&config), 0);
-    EXPECT_EQ(second.CountedBytes(), 9u);
     EXPECT_EQ(second.Write(L"second", 6), 0);
     EXPECT_EQ(provider.LockedWrite(L"first", 5, 0), 0);
-    EXPECT_EQ(ReadBytes(path), "abc\r\nxy\r\nsecond\r\nfirst\r\n");
-
-    // A record that cannot be written says so.
+    EXPECT_EQ(ReadBytes(path), "y\r\nz\r\n\r\nsecond\r\nfirst\r\n");
     provider.Close();
     EXPECT_EQ(provider.Write(L"lost", 4), -1);
-    ASSERT_EQ(config.Init(5, 1, L"p.log", L"log", directory.File(L"absent").c_str()), 0);
-    FileLogProvider missing;
-    EXPECT_EQ(missing.Init(&config), 1); // path not found: another error than "no such file"
-    EXPECT_EQ(missing.Write(L"lost", 4), -1);
 }
 
-TEST(FileLogProvider, RestartsEmptyPastTheCountedLimitWithoutTouchingTheOtherFile) {
-    TestDirectory directory(L"provider_restart");
+std::string g_received; // the bytes of every WM_COPYDATA the receiving window took
+
+LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        g_received.append(static_cast<const char*>(data->lpData), data->cbData);
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(ExternalWindowLogProvider, SendsTheCountedRecordAndGivesUpOnAReceiverThatDoesNotAnswer) {
+    corvane_test::ConfigFile file;
     CountingConfig config;
-    ASSERT_EQ(config.Init(5, 1, L"p.log", L"log", directory.path.c_str()), 0);
-    const std::wstring logPath = directory.File(L"p.log");
-    const std::wstring critPath = directory.File(L"p.log.crit");
-    ASSERT_TRUE(corvane_test::WriteBytes(logPath, "kept\r\n"));
-    ASSERT_TRUE(corvane_test::WriteBytes(critPath, ""));
-    std::filesystem::resize_file(critPath, FileLogProvider::kRestartBytes - 10);
-
-    FileLogProvider log;
-    corvanelib::CritFileLogProvider critical;
-    ASSERT_EQ(log.Init(&config), 0);
-    ASSERT_EQ(critical.Init(&config), 0);
-    EXPECT_EQ(critical.CountedBytes(), FileLogProvider::kRestartBytes - 10);
-    EXPECT_EQ(critical.Write(L"abcd", 4), 0); // reaches the limit, does not pass it
-    EXPECT_EQ(std::filesystem::file_size(critPath), FileLogProvider::kRestartBytes - 10 + 6);
-    // The crossing record is the first line of the emptied file.
-    EXPECT_EQ(critical.Write(L"crossing", 8), 0);
-    EXPECT_EQ(critical.CountedBytes(), 0u);
-    EXPECT_EQ(critical.Write(L"next", 4), 0);
-    EXPECT_EQ(ReadBytes(critPath), "crossing\r\nnext\r\n");
-    EXPECT_EQ(ReadBytes(logPath), "kept\r\n");
-}
-
-TEST(ExternalWindowLogProvider, AnswersWithoutAWindow) {
-    CountingConfig config; // no settings: no "wnd"
     corvanelib::ExternalWindowLogProvider provider;
-    EXPECT_EQ(provider.IsUnavailable(), 700);
     ASSERT_EQ(provider.Init(&config), 0);
-    EXPECT_EQ(provider.IsUnavailable(), 700);
-    EXPECT_EQ(provider.Write(L"record", 6), 700);
-    EXPECT_EQ(provider.Write(L"", 0), 0);
+    EXPECT_EQ(provider.IsUnavailable(), 700); // no setting
     EXPECT_EQ(provider.Write(nullptr, 3), 2);
-    EXPECT_EQ(provider.Write(L"", 3), 2);
+    // A window whose thread reads its messages until told to stop, then waits to be released.
+    std::atomic<int> phase{0}; // 0: answering, 1: not answering, 2: released
+    std::thread receiver([&] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = &Receive;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"CvnReceiver";
+        RegisterClassW(&windowClass);
+        HWND window =
+            CreateWindowExW(0, windowClass.lpszClassName, L"Cvn Receiver", WS_OVERLAPPED, 0, 0, 10,
+                            10, nullptr, nullptr, windowClass.hInstance, nullptr);
+        MSG message;
+        while (phase == 0) {
+            if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                Sleep(5);
+            }
+        }
+        WaitFor([&] { return phase == 2; }, std::chrono::minutes(2));
+        DestroyWindow(window);
+    });
+    EXPECT_TRUE(file.Write("[log]\nwnd = Cvn Receiver\n"));
+    config.Check();
+    EXPECT_TRUE(WaitFor([&] { return provider.IsUnavailable() == 0; }));
+    EXPECT_EQ(provider.Write(L"ab\0\0", 4), 0); // the counted length, NULs included
+    EXPECT_EQ(g_received, std::string("a\0b\0\0\0\0\0", 8));
+    phase = 1;
+    auto written = std::async(std::launch::async, [&] { return provider.Write(L"c", 1); });
+    const bool returned = written.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    phase = 2; // lets a send still waiting go through
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(written.get(), -1);
+    receiver.join();
 }
+
+} // namespace
