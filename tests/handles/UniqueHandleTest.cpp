@@ -7,17 +7,16 @@ namespace {
 // A handle is closed when DuplicateHandle can no longer use it.
 bool IsOpen(HANDLE h) {
     HANDLE dup = nullptr;
-    return DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS) &&
-           CloseHandle(dup);
+    const BOOL open = DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE,
+                                      DUPLICATE_SAME_ACCESS);
+    return open && CloseHandle(dup);
 }
 
 TEST(UniqueHandle, ClosesExactlyOnceMovesOwnershipAndKeepsTheLastError) {
     HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE kept = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     {
-        corvanelib::UniqueKernelHandle a(raw), c;
-        corvanelib::UniqueKernelHandle b(std::move(a));
+        corvanelib::UniqueKernelHandle a(raw), b(std::move(a)), c;
         c = std::move(b);
         EXPECT_TRUE(!a && !b && c.get() == raw);
         EXPECT_EQ(corvanelib::UniqueKernelHandle(kept).release(), kept);
