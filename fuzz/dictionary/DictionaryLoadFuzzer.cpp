@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), long(size));
     ConfigDictionary d;
     LoadIfChanged(d, path.c_str());
-    char buffer[8];
     for (const ConfigHashEntry* e = d.sections.first; e != nullptr; e = e->nextInOrder) {
         const auto* section = static_cast<const ConfigSection*>(e->value);
         if (FindSection(d, section->name) != section) {
@@ -26,7 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (entry == nullptr || std::strstr(entry->Text(), " = ") == nullptr) {
                 __builtin_trap();
             }
-            GetString(d, section->name, key.c_str(), buffer, sizeof(buffer), "d");
         }
     }
     return 0;

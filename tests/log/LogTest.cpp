@@ -60,6 +60,7 @@ protected:
 
 TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
     EXPECT_EQ(Write(5, 3, 1), -1); // nothing registered: nowhere to write, no echo
+    EXPECT_EQ(log->EchoCritical(1, L"r", 1), -1);
     RecordingProvider* file = Add(L"file", 11);
     EXPECT_EQ(Write(5, 3, 2), 11);
     EXPECT_EQ(Writes(), L"file:notice17 file:E ");
@@ -69,8 +70,7 @@ TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
     const struct {
         int threshold, kind, level, unavailable, result;
         const wchar_t* writes;
-    } cases[] = {{-1, 3, 0, 0, 0, L""},
-                 {3, 3, 4, 0, 0, L""},
+    } cases[] = {{3, 3, 4, 0, 0, L""},
                  {100, 3, 6, 0, 0, L""},
                  {100, 3, -1, 0, 0, L""},
                  {100, 3, 5, 0, 33, L"vsdebug:R "},
@@ -114,11 +114,17 @@ TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
     EXPECT_EQ(fields, L"[I] Worker:12|[D] Drive.cpp:12|[D] :12|[D] " + n63 +
                           L":12|[D] :12|[D] :1|[D] :1|[D] :1|");
     const auto writes = journal.Writes();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_EQ(std::stoi(writes[0].text.substr(0, 2)), now.wMonth);
     EXPECT_EQ(writes[0].text.substr(13), L"\t[I] Worker:12" + tail + L"m");
     EXPECT_EQ(writes[5].length, 8191);
     EXPECT_EQ(writes[6].text.substr(writes[6].text.size() - 1024),
               L"\tw" + std::wstring(1022, L'y'));
     EXPECT_EQ(writes[7].counted.substr(writes[7].text.size() - 2), std::wstring(L"\ta\0\0\0", 5));
+    journal.Clear(); // a header that does not fit the buffer is left out
+    log->WriteLog(4, L"", std::wstring(9000, L'f').c_str(), 1, L"m");
+    EXPECT_EQ(journal.Writes()[0].text, L"m");
 }
 
 // Holds its write until released, setting the last error as real outputs do; tells when it is
@@ -199,6 +205,8 @@ struct CountingConfig : corvanelib::CommonConfig {
 TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
     ConfigFile file;
     CountingConfig config;
+    std::wstring unused; // refused: a missing name or section (2), a missing key (-1)
+    EXPECT_EQ(config.Init(5, 4, nullptr, L"log", nullptr) + config.GetSetting(nullptr, unused), 1);
     // What the file becomes (nullptr: deleted, "-": unchanged, "=": same write time), whether
     // another program holds it during the check, then rereads and settings after the check.
     const struct {
@@ -232,15 +240,11 @@ TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) 
 }
 
 TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsStartAndEnd) {
-    ConfigFile file;
-    ASSERT_TRUE(file.Write("[log]\nwnd = First\n"));
     const std::wstring name = L"cvn_initlog_" + std::to_wstring(GetCurrentProcessId());
     const std::wstring path = L"c:\\" + name; // kept open by the log until the process ends
     DeleteFileW(path.c_str());
     corvanelib::InitLog(5, 1, name.c_str(), L"log", L"c:");
     ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
-    std::wstring value;
-    EXPECT_TRUE(WaitFor([&] { return corvanelib::g_commonConfig.GetSetting(L"wnd", value) == 0; }));
     corvanelib::g_commonConfig.StopWatcher();
     corvanelib::g_commonLog.WriteLog(1, L"T", L"F", 7, L"%s", L"中文");
     corvanelib::g_commonLog.SetMuted(1);
@@ -279,7 +283,8 @@ TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
     EXPECT_EQ(provider.Write(L"y\nz\r\n", 5), 0);
     EXPECT_EQ(provider.LockedWrite(L"next", 4, 0), 0);
     EXPECT_EQ(ReadBytes(path), "y\r\nz\r\n\r\nnext\r\n");
-    provider.Close();
+    ASSERT_EQ(config.Init(5, 4, L"p.log", L"Log", L"c:\\absent"), 0);
+    EXPECT_EQ(provider.Init(&config), 1); // not "no such file": nothing opened, nothing written
     EXPECT_EQ(provider.Write(L"lost", 4), -1);
     DeleteFileW(path.c_str());
 }
@@ -289,6 +294,7 @@ TEST(ExternalWindowLogProvider, GivesUpOnAReceiverThatDoesNotAnswer) {
     CountingConfig config;
     corvanelib::ExternalWindowLogProvider provider;
     ASSERT_EQ(provider.Init(&config), 0);
+    EXPECT_EQ(provider.Write(L"ab", 2), 700); // no window looked up yet
     // A window of this thread: it answers as long as the thread reads its messages.
     HWND window = CreateWindowExW(0, L"STATIC", L"Cvn Receiver", WS_OVERLAPPED, 0, 0, 10, 10,
                                   nullptr, nullptr, nullptr, nullptr);
