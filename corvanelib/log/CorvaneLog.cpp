@@ -67,6 +67,7 @@ Log::Log(LogConfig* configuration) : m_configuration(configuration) {}
 
 Log::~Log() {
     SetMuted(1);
+    { corvanelib::Lock guard(m_lock); }
     m_providers.clear();
 }
 
@@ -77,10 +78,6 @@ int Log::SetMuted(int value) {
 bool Log::IsEnabled(int level) {
     return m_muted.load(std::memory_order_relaxed) == 0 && level >= 0 && level <= kHighestLevel &&
            m_configuration != nullptr && level <= m_configuration->Threshold();
-}
-
-int Log::Reserved() {
-    return 0;
 }
 
 int Log::WriteLog(int level, const wchar_t* sourceFile, const wchar_t* function, int line,

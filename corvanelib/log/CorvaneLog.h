@@ -55,8 +55,6 @@ public:
     // Copies a record of level 1 or below to the critical-record provider; 0 for other levels,
     // -1 when no such provider is registered.
     virtual int EchoCritical(int level, const wchar_t* text, int length);
-    // Kept for the object's layout; returns 0.
-    virtual int Reserved();
     // Registers a provider under a name and takes ownership of it on success (0). On failure
     // the caller keeps it: -1 for a null provider, a null or empty name, or a number already
     // taken; the negative result of the name registration when the name is already known.
@@ -70,7 +68,8 @@ public:
     // pass even the threshold -1 of an unconfigured log.
     virtual bool IsEnabled(int level);
     // Mutes the log first, so that records logged while it is torn down (by a provider's
-    // destructor, say) are dropped; then deletes the providers. Does not take the lock.
+    // destructor, say) are dropped; then waits for a record another thread may still be writing
+    // (it takes the lock once) and deletes the providers.
     virtual ~Log();
 
     Log(const Log&) = delete;

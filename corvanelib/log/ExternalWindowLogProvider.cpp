@@ -37,7 +37,11 @@ int ExternalWindowLogProvider::Write(const wchar_t* text, int length) {
     data.dwData = bytes;
     data.cbData = bytes;
     data.lpData = const_cast<wchar_t*>(text);
-    SendMessageW(m_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(m_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer) == 0) {
+        return -1;
+    }
     return 0;
 }
 

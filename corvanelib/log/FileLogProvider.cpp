@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 
 namespace corvanelib {
 
@@ -65,8 +66,11 @@ int FileLogProvider::Write(const wchar_t* text, int length) {
     }
     if (m_counted > kRestartBytes) {
         // Restart empty: the record that crossed the limit becomes the first line.
-        m_file = OpenForAppending(m_path, CREATE_ALWAYS);
-        m_counted = 0;
+        UniqueFileHandle emptied = OpenForAppending(m_path, CREATE_ALWAYS);
+        if (emptied) {
+            m_file = std::move(emptied);
+            m_counted = 0;
+        }
     }
     return WriteLine(text != nullptr ? text : L"") ? 0 : -1;
 }
@@ -76,9 +80,18 @@ bool FileLogProvider::WriteLine(const wchar_t* text) {
         return false;
     }
     const size_t chars = wcslen(text);
-    std::string line = WideToCodePage(text, chars, kCodePage);
-    if (chars != 0 && line.empty()) {
+    const std::string encoded = WideToCodePage(text, chars, kCodePage);
+    if (chars != 0 && encoded.empty()) {
         return false;
+    }
+    // No byte of a double-byte character in this code page is a line feed.
+    std::string line;
+    line.reserve(encoded.size() + sizeof(kLineEnd));
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '\n' && (i == 0 || encoded[i - 1] != '\r')) {
+            line += '\r';
+        }
+        line += encoded[i];
     }
     line += kLineEnd;
     const DWORD total = static_cast<DWORD>(line.size());

@@ -8,7 +8,10 @@
 // The file restarts empty, without keeping older files, once a counter passes 20,971,520 bytes:
 // the counter starts from the file's size when the provider opens it and adds two bytes per
 // character of each record (not the encoded size, not the line end). The record that crosses the
-// limit is the first line of the emptied file.
+// limit is the first line of the emptied file. When the file cannot be emptied then (another
+// program holds it, say), records go on to the old file and every further record tries again.
+//
+// A line feed inside a record is written as CR LF, as every line end of the file is.
 #pragma once
 
 #include <winsock2.h>
@@ -42,9 +45,6 @@ public:
     int LockedWrite(const wchar_t* text, int length, int reserved) override;
     void Close() override;
     int IsUnavailable() override { return 0; }
-
-    // Bytes counted toward the restart limit.
-    DWORD CountedBytes() const { return m_counted; }
 
 protected:
     // Opens `path` as described for Init.

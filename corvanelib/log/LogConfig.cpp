@@ -128,8 +128,19 @@ int LogConfig::RegisterProviderName(const wchar_t* name) {
 }
 
 void LogConfig::SetLevels(int threshold, int outputKind) {
-    m_threshold = threshold;
-    m_outputKind = outputKind;
+    m_threshold.store(threshold, std::memory_order_relaxed);
+    m_outputKind.store(outputKind, std::memory_order_relaxed);
+}
+
+void LogConfig::OnStart(DWORD threadId) {
+    const wchar_t source[] = L".\\Win32\\Synchronization\\Thread";
+    if (threadId == 0) {
+        g_commonLog.WriteLog(1, source, L"corvanelib::WinThread::Start", 106,
+                             L"Can not create thread!");
+    } else {
+        g_commonLog.WriteLog(3, source, L"corvanelib::WinThread::Start", 111,
+                             L"New Thread Created, Thread ID is %u", threadId);
+    }
 }
 
 void LogConfig::ThreadStart() {
@@ -153,8 +164,8 @@ void LogConfig::CheckConfigChanged() {
     SYSTEMTIME written = {};
     FileTimeToSystemTime(&attributes.ftLastWriteTime, &written);
     if (!SameTime(written, m_lastWriteTime)) {
-        m_lastWriteTime = written;
-        Reload();
+        // A file that exists but cannot be read now (locked, say) is read at a later check.
+        m_lastWriteTime = Reload() ? written : SYSTEMTIME{};
     }
 }
 
@@ -163,11 +174,14 @@ CommonConfig::~CommonConfig() {
 }
 
 // The keys of the configured section become the settings, lower case whatever the file writes,
-// with their values as written. A file that cannot be read, or lacks the section, leaves the
-// settings empty.
-void CommonConfig::Reload() {
+// with their values as written. A file that lacks the section empties the settings; one that
+// cannot be read keeps them.
+bool CommonConfig::Reload() {
     ConfigDictionary dictionary;
-    LoadIfChanged(dictionary, WideToCodePage(kLogConfigFile, wcslen(kLogConfigFile)).c_str());
+    if (LoadIfChanged(dictionary, WideToCodePage(kLogConfigFile, wcslen(kLogConfigFile)).c_str()) !=
+        kLoadOk) {
+        return false;
+    }
     const std::string section = WideToCodePage(m_section);
     std::map<std::wstring, std::wstring> settings;
     for (const std::string& key : ListKeys(dictionary, section.c_str())) {
@@ -176,6 +190,7 @@ void CommonConfig::Reload() {
         settings.emplace(CodePageToWide(key), CodePageToWide(value, std::strlen(value)));
     }
     m_settings.swap(settings);
+    return true;
 }
 
 } // namespace corvanelib

@@ -9,15 +9,12 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 
 #include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/Win32/Synchronization/Thread.h"
-
-namespace corvane_test {
-struct LogConfigAccess;
-} // namespace corvane_test
 
 namespace corvanelib {
 
@@ -40,9 +37,9 @@ public:
     ~LogConfig() override;
 
     // Highest level written; -1 until initialised.
-    int Threshold() const { return m_threshold; }
+    int Threshold() const { return m_threshold.load(std::memory_order_relaxed); }
     // Number of the provider that receives records; -1 until initialised.
-    int OutputKind() const { return m_outputKind; }
+    int OutputKind() const { return m_outputKind.load(std::memory_order_relaxed); }
 
     // Puts threshold and output kind in force and stores the log file's name, the configuration
     // section whose keys become the settings, and the log directory: `directory` followed by one
@@ -85,17 +82,22 @@ protected:
     // The watcher: checks the configuration file at once and then every 2000 ms until asked to
     // stop.
     void ThreadStart() override;
-    // Rebuilds the settings from the configuration file; called under m_mutex.
-    virtual void Reload() = 0;
+    // Rebuilds the settings from the configuration file; called under m_mutex. False when the
+    // file could not be read: the settings are then left as they were.
+    virtual bool Reload() = 0;
     // Rereads the file (through Reload) when its last write time differs from the one last seen.
-    // A file that cannot be queried leaves the settings as they are.
+    // A file that cannot be queried leaves the settings as they are; one that cannot be read is
+    // tried again at the next check.
     virtual void CheckConfigChanged();
+    // Records the watcher's start in the log.
+    void OnStart(DWORD threadId) override;
 
-    // Puts threshold and output kind in force. Not locked: runs before records flow.
+    // Puts threshold and output kind in force.
     void SetLevels(int threshold, int outputKind);
 
-    int m_threshold = -1;
-    int m_outputKind = -1;
+    // Read by logging threads while the owner or the watcher may store them.
+    std::atomic<int> m_threshold{-1};
+    std::atomic<int> m_outputKind{-1};
     int m_nextProviderNumber = kWindowProvider;
     std::map<std::wstring, std::wstring> m_settings;
     std::wstring m_name;
@@ -104,9 +106,6 @@ protected:
     SYSTEMTIME m_lastWriteTime = {};
     Mutex m_mutex; // held while the write time is compared and the settings are rebuilt
     std::map<std::wstring, int> m_providerNumbers;
-
-private:
-    friend struct corvane_test::LogConfigAccess;
 };
 
 // The process's configuration: reads the settings from kLogConfigFile.
@@ -116,7 +115,7 @@ public:
     ~CommonConfig() override;
 
 protected:
-    void Reload() override;
+    bool Reload() override;
 };
 
 } // namespace corvanelib

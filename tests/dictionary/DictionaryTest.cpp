@@ -13,128 +13,108 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The case's own file in the temporary directory, written in binary mode (the bytes read are the
-// bytes given, on every platform) and removed afterwards.
-class ConfigDictionaryTest : public ::testing::Test {
-protected:
-    ~ConfigDictionaryTest() override {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-    const char* Write(const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-        return path.c_str();
-    }
-    const std::string path = (fs::temp_directory_path() / "cvn_dict_test.ini").string();
-};
+using Keys = std::vector<std::string>;
+
+const std::string path = (fs::temp_directory_path() / "cvn_dict_test.ini").string();
+
+// The test file, written in binary mode: the bytes read are the bytes given on every platform.
+const char* Write(const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+    return path.c_str();
+}
 
 std::string Value(const ConfigDictionary& d, const char* section, const char* key) {
     const ConfigKeyEntry* entry = FindEntry(FindSection(d, section), key);
-    return entry != nullptr ? entry->value : "<missing>";
+    return entry != nullptr ? entry->value : FindSection(d, section) ? "<none>" : "<missing>";
 }
 
-TEST_F(ConfigDictionaryTest, ReadsMessyFileByTheLineRules) {
-    ConfigDictionary d;
-    ASSERT_EQ(LoadIfChanged(d, Write("; header comment line\n# second header comment\n"
-                                     "orphan = before any section\n"
-                                     "[General]\nName = first\nname = second\n"
-                                     "   Spaced  =  both  \n=starts with equals\nno equals here\n\n"
-                                     "Path=C:\\dir\\file.txt \t \nEmpty =\nTight=x=y\n"
-                                     "; belongs to General\n"
-                                     "[general]\nEXTRA = from the second header\n"
-                                     "\t# more about General\n"
-                                     "[Open\nin = open\n[Closed] ; note\nin = closed\n"
-                                     "[Last]\r\nKey = v\r\n; dropped with the end of the file\n")),
-              kLoadOk);
-
-    // Sections and keys: case-insensitive, stored as first written, first key wins.
-    const ConfigSection* general = FindSection(d, "GENERAL");
-    ASSERT_NE(general, nullptr);
-    EXPECT_STREQ(general->name, "General");
-    EXPECT_EQ(Value(d, "general", "NAME"), "first");
-    EXPECT_STREQ(FindEntry(general, "name")->Text(), "Name = first");
-    EXPECT_EQ(Value(d, "General", "extra"), "from the second header");
-
-    // One blank is dropped on each side of "=", no more; other trailing blanks stay.
-    EXPECT_EQ(Value(d, "General", "Spaced"), "<missing>");
-    EXPECT_EQ(Value(d, "General", "spaced "), " both  ");
-    EXPECT_EQ(Value(d, "General", "path"), "C:\\dir\\file.txt \t ");
-    EXPECT_EQ(Value(d, "General", "empty"), "");
-    EXPECT_EQ(Value(d, "General", "tight"), "x=y");
-
-    // Ignored lines leave no key; lines before the first header belong to no section.
-    EXPECT_EQ(ListKeys(d, "general"),
-              (std::vector<std::string>{"name", "spaced ", "path", "empty", "tight", "extra"}));
-    EXPECT_EQ(FindSection(d, "orphan = before any section\n"), nullptr);
-
-    // Header quirks: no "]" before the line end keeps the line end; a "]" followed by text is
-    // part of the name. CR LF line ends read the same as LF.
-    EXPECT_EQ(Value(d, "open\n", "in"), "open");
-    EXPECT_EQ(Value(d, "closed] ; note\n", "in"), "closed");
-    EXPECT_EQ(Value(d, "last", "key"), "v");
-
-    // Comments attach to the section above; the file's trailing comment is dropped.
-    EXPECT_STREQ(d.headerComment, "; header comment line\n# second header comment\n");
-    EXPECT_STREQ(general->comment, "; belongs to General\n\t# more about General\n");
-    EXPECT_EQ(FindSection(d, "last")->comment, nullptr);
-
-    // GetString: the capacity cuts, 0 writes nothing; a miss copies the default (or empties
-    // the destination) and returns the empty constant.
-    char buffer[16] = "unchanged";
-    EXPECT_STREQ(GetString(d, "general", "name", nullptr, 0, "dflt"), "first");
-    EXPECT_STREQ(GetString(d, "general", "name", buffer, 0, nullptr), "first");
-    EXPECT_STREQ(GetString(d, "general", "missing", buffer, 0, "dflt"), "");
-    EXPECT_STREQ(buffer, "unchanged");
-    EXPECT_EQ(GetString(d, "GENERAL", "NAME", buffer, 4, "dflt"), buffer);
-    EXPECT_STREQ(buffer, "fir");
-    const char* result = GetString(d, "nosection", "name", buffer, 5, "default");
-    EXPECT_NE(result, buffer);
-    EXPECT_STREQ(result, "");
-    EXPECT_STREQ(buffer, "defa");
-    EXPECT_STREQ(GetString(d, "general", "missing", buffer, 16, nullptr), "");
-    EXPECT_STREQ(buffer, "");
+TEST(ConfigDictionary, ReadsAMessyFileByTheLineRules) {
+    BlockAllocator allocator; // sections and entries from chunks, in one of two rounds
+    for (BlockAllocator* attached : {static_cast<BlockAllocator*>(nullptr), &allocator}) {
+        ConfigDictionary d;
+        d.allocator = attached;
+        ASSERT_EQ(
+            LoadIfChanged(d, Write("; head\n# more\norphan = x\n[General]\nSiZe = first\n"
+                                   "size = second\n \v Spaced  =  both  \n=no key\nno eq\n"
+                                   "Path=C:\\d\\f.txt \t \nEmpty =\nTight=x=y\n; tail\n"
+                                   "[general]\nEXTRA = again\n\t# more tail\n[Open\nin = o\n"
+                                   "[Closed] ; n\nin = c\n[Last]\r\nKey = v\r\n; dropped\n[S]\na=" +
+                                   std::string(65532, 'y') + "b=c\n[Tail]")),
+            kLoadOk);
+        // Case-insensitive names, stored as first written; the first key wins; one blank dropped
+        // on each side of "=", no more; other trailing blanks stay.
+        EXPECT_EQ(std::string(FindSection(d, "GENERAL")->name) + "|" +
+                      FindEntry(FindSection(d, "general"), "SIZE")->Text() + "|" +
+                      Value(d, "general", "spaced ") + "|" + Value(d, "General", "path") + "|" +
+                      Value(d, "General", "empty") + Value(d, "General", "tight"),
+                  "General|SiZe = first| both  |C:\\d\\f.txt \t |x=y");
+        EXPECT_EQ(ListKeys(d, "general"),
+                  (Keys{"size", "spaced ", "path", "empty", "tight", "extra"}));
+        // Header quirks; CR LF reads as LF; a long line arrives in pieces of 65,534 bytes.
+        EXPECT_EQ(Value(d, "open\n", "in") + Value(d, "closed] ; n\n", "in") +
+                      Value(d, "last", "key") + Value(d, "s", "b") + Value(d, "tail]", "x") +
+                      Value(d, "tail", "x"),
+                  "ocvc<none><missing>");
+        EXPECT_EQ(Value(d, "s", "a").size(), 65532u);
+        // Comments attach to the section above, from both places of a section opened twice.
+        EXPECT_EQ(std::string(d.headerComment) + FindSection(d, "general")->comment,
+                  "; head\n# more\n; tail\n\t# more tail\n");
+        // GetString: the capacity cuts and 0 copies nothing; a miss copies the default (or
+        // empties the destination) and returns the empty constant, not the destination.
+        char buffer[8] = "same";
+        EXPECT_STREQ(GetString(d, "general", "size", buffer, 0, "dflt"), "first");
+        EXPECT_EQ(GetString(d, "GENERAL", "SIZE", buffer, 4, "dflt"), buffer);
+        std::string copies = buffer;
+        copies += GetString(d, "none", "size", buffer, 4, "default") + std::string("|") + buffer;
+        GetString(d, "general", "missing", buffer, 8, nullptr);
+        EXPECT_EQ(copies + "|" + buffer, "fir|def|");
+    }
+    EXPECT_EQ(allocator.ChunkCount(), 0u); // released by Clear
 }
 
-TEST_F(ConfigDictionaryTest, LongLinesArriveInPiecesAndALastHeaderKeepsItsBracket) {
-    // The first piece holds 65,534 bytes; the rest of the line is read as a line of its own.
-    const std::string value(65532, 'y');
-    ConfigDictionary d(Write("[S]\na=" + value + "b=c\n[Tail]"));
-    EXPECT_EQ(Value(d, "s", "a"), value);
-    EXPECT_EQ(Value(d, "s", "b"), "c");
-    EXPECT_EQ(FindSection(d, "tail"), nullptr);
-    EXPECT_NE(FindSection(d, "tail]"), nullptr);
-}
-
-TEST_F(ConfigDictionaryTest, ReloadsOnlyWhenTheWriteTimeMoves) {
-    ConfigDictionary d;
-    ASSERT_EQ(LoadIfChanged(d, Write("[s]\nk = old\n")), kLoadOk);
+TEST(ConfigDictionary, ReloadsOnlyWhenTheWriteTimeMovesAndForgetsEverythingOnClear) {
+    ConfigDictionary d(Write("[s]\nk = old\nj = 1\n; the file's last comment is dropped\n"));
+    EXPECT_EQ(FindSection(d, "s")->comment, nullptr);
     const fs::file_time_type stamp = fs::last_write_time(path);
-
-    // New content, old write time: current, nothing reread.
     Write("[s]\nk = new\n");
     fs::last_write_time(path, stamp);
     EXPECT_EQ(LoadIfChanged(d, path.c_str()), kLoadOk);
-    EXPECT_EQ(LoadIfChanged(d, nullptr), kLoadOk);
-    EXPECT_EQ(Value(d, "s", "k"), "old");
-
-    // The write time moved: reread, also through the stored path.
+    EXPECT_EQ(Value(d, "s", "k"), "old"); // same write time: current
     fs::last_write_time(path, stamp + std::chrono::seconds(10));
-    EXPECT_EQ(LoadIfChanged(d, nullptr), kLoadOk);
-    EXPECT_EQ(Value(d, "s", "k"), "new");
-
-    // A dictionary cleared by hand is not current; its own path buffer may be passed.
+    EXPECT_EQ(LoadIfChanged(d, nullptr), kLoadOk); // through the stored path
+    EXPECT_EQ(ListKeys(d, "s"), Keys{"k"});
     Clear(d);
-    EXPECT_EQ(FindSection(d, "s"), nullptr);
-    EXPECT_EQ(LoadIfChanged(d, d.path), kLoadOk);
+    EXPECT_EQ(ListKeys(d, "s"), Keys{});
+    EXPECT_EQ(LoadIfChanged(d, d.path), kLoadOk); // cleared: not current; its own path buffer
     EXPECT_EQ(Value(d, "s", "k"), "new");
-
-    // A file that is gone: -1, empty, the path kept.
     fs::remove(path);
     EXPECT_EQ(LoadIfChanged(d, path.c_str()), kLoadCannotOpen);
-    EXPECT_EQ(FindSection(d, "s"), nullptr);
-    EXPECT_EQ(std::string(d.path), path);
-    ConfigDictionary never;
-    EXPECT_EQ(LoadIfChanged(never, nullptr), kLoadCannotOpen);
+    EXPECT_EQ(FindSection(d, "s") == nullptr && d.path == path, true);
+}
+
+TEST(ConfigHashTable, HashesSignedBytesAndGrowsThroughPrimesKeepingOrder) {
+    EXPECT_EQ(ElfHash("\xE4", 1), 0x0FFFFF14u); // signed bytes; top bits folded back
+    ConfigHashTable table{};
+    EXPECT_EQ(table.Insert("a", 1, &table), kHashNoTable);
+    ASSERT_EQ(table.Create(53), kHashOk);
+    Keys keys(54);
+    for (std::uint32_t i = 0; i < 54; ++i) {
+        keys[i] = "k" + std::to_string(i);
+        ASSERT_EQ(table.Insert(keys[i].data(), std::uint32_t(keys[i].size()), &keys[i]), kHashOk);
+        EXPECT_EQ(table.bucketCount, i < 53 ? 53u : 107u);
+    }
+    EXPECT_EQ(table.Insert("k7", 2, nullptr), kHashDuplicate);
+    // Keys of one hash that differ in length or in content stay apart.
+    EXPECT_EQ(table.Insert("a", 1, &keys[0]) + table.Insert("\0a", 2, &keys[1]) +
+                  table.Insert("\1\0", 2, &keys[2]) + table.Insert("\0\x10", 2, &keys[3]),
+              kHashOk);
+    for (const ConfigHashEntry* e = table.first; e != table.last; e = e->nextInOrder) {
+        EXPECT_EQ(table.Lookup(e->Key(), e->length), e->value); // in insertion order
+    }
+    table.Destroy();
+    BlockAllocator allocator;
+    EXPECT_EQ(allocator.Allocate(BlockAllocator::kChunkSize + 1), nullptr);
+    EXPECT_NE(allocator.Allocate(BlockAllocator::kChunkSize), nullptr);
 }
 
 } // namespace

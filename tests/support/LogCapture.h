@@ -37,10 +37,11 @@
 
 namespace corvane_test {
 
-// Sets what the configuration's initialisation sets, without a configuration file.
+// Puts threshold and output kind in force through the configuration's initialisation, with a
+// log file name and directory that nothing opens.
 struct LogConfigAccess {
     static void SetLevels(corvanelib::LogConfig& configuration, int threshold, int outputKind) {
-        configuration.SetLevels(threshold, outputKind);
+        configuration.Init(threshold, outputKind, L"capture.log", L"log", L".");
     }
 };
 

@@ -1,7 +1,6 @@
 #include "corvanelib/Win32/Synchronization/Thread.h"
 
 #include "corvanelib/Win32/Text.h"
-#include "corvanelib/log/CorvaneLog.h"
 
 #include <process.h>
 
@@ -11,8 +10,6 @@
 namespace corvanelib {
 
 namespace {
-
-const wchar_t kThreadSource[] = L".\\Win32\\Synchronization\\Thread";
 
 // How long Stop waits for a terminated thread to be gone.
 const DWORD kTerminationWaitMs = 5000;
@@ -104,33 +101,18 @@ bool WinThread::Start() {
         _beginthreadex(nullptr, 0, &WinThread::ThreadEntry, this, CREATE_SUSPENDED, &threadId);
     m_thread.reset(reinterpret_cast<HANDLE>(created));
     if (!m_thread) {
-        g_commonLog.WriteLog(1, kThreadSource, L"corvanelib::WinThread::Start", 106,
-                             L"Can not create thread!");
+        OnStart(0);
         return false;
     }
     m_threadId = threadId;
-    g_commonLog.WriteLog(3, kThreadSource, L"corvanelib::WinThread::Start", 111,
-                         L"New Thread Created, Thread ID is %u", m_threadId);
+    OnStart(m_threadId);
     ResumeThread(m_thread.get());
     return true;
-}
-
-bool WinThread::WaitStarted(DWORD timeoutMs) {
-    DWORD slept = 0;
-    while (!HasStarted() && slept < timeoutMs) {
-        Sleep(100);
-        slept += 100;
-    }
-    return HasStarted();
 }
 
 void WinThread::RequestStop() {
     corvanelib::Lock guard(m_stopLock);
     m_stopRequested = true;
-}
-
-bool WinThread::IsStopRequested(DWORD /*unused*/) {
-    return StopRequested();
 }
 
 bool WinThread::StopRequested() {
@@ -178,9 +160,7 @@ unsigned __stdcall WinThread::ThreadEntry(void* object) {
     if (object == nullptr) {
         return 0;
     }
-    WinThread* self = static_cast<WinThread*>(object);
-    InterlockedExchange(&self->m_started, 1);
-    self->ThreadStart();
+    static_cast<WinThread*>(object)->ThreadStart();
     return 0;
 }
 

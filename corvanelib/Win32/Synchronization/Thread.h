@@ -28,14 +28,9 @@ public:
     WinThread& operator=(const WinThread&) = delete;
 
     // Creates the thread and lets it run the body. Returns true without starting anything when
-    // the previous thread still runs; false (with a level-1 log record) when creation fails.
+    // the previous thread still runs; false when creation fails.
     virtual bool Start();
-    // Polls every 100 ms while the thread has not yet entered and less than timeoutMs has
-    // passed; returns whether it has entered. With 0 it does not sleep at all.
-    virtual bool WaitStarted(DWORD timeoutMs);
     virtual void RequestStop();
-    // Same as StopRequested(); the argument is not used.
-    virtual bool IsStopRequested(DWORD unused);
 
     bool StopRequested();
 
@@ -47,13 +42,13 @@ public:
 
     // Id of the running (or last, until Stop) thread; 0 while none.
     DWORD ThreadId() const { return m_threadId; }
-    // Whether a thread of this object has entered its body at least once.
-    bool HasStarted() const { return InterlockedCompareExchange(&m_started, 0, 0) == 1; }
-
-    static unsigned __stdcall ThreadEntry(void* object);
 
 protected:
     virtual void ThreadStart() = 0;
+    // Told by Start, in the starting thread, about each thread it creates (its id, before the
+    // body runs) or fails to create (0). This layer does not log: an owner that does may record
+    // it here.
+    virtual void OnStart(DWORD threadId) { (void)threadId; }
 
 private:
     UniqueKernelHandle m_thread;
@@ -61,7 +56,8 @@ private:
     bool m_stopOnDestruction = true;
     bool m_stopRequested = false; // guarded by m_stopLock
     Mutex m_stopLock;
-    mutable volatile LONG m_started = 0;
+
+    static unsigned __stdcall ThreadEntry(void* object);
 };
 
 } // namespace corvanelib

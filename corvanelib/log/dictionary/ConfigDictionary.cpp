@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace corvanelib {
@@ -97,6 +98,16 @@ std::uint32_t ModifiedTime(const char* file) noexcept {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(status.st_mtime));
 }
 
+// Owners of the loader's stream and line buffer.
+struct StreamCloser {
+    void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+};
+struct BlockFreer {
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+using UniqueStream = std::unique_ptr<std::FILE, StreamCloser>;
+using UniqueBlock = std::unique_ptr<char, BlockFreer>;
+
 char* CopyText(const char* text, std::size_t length) noexcept {
     auto* copy = static_cast<char*>(std::malloc(length + 1));
     if (copy != nullptr) {
@@ -174,7 +185,7 @@ void Give(const ConfigDictionary& dictionary, void* block) noexcept {
 ConfigSection* FindOrCreateSection(ConfigDictionary& dictionary, const char* name,
                                    std::size_t length) noexcept {
     if (!dictionary.sections.IsCreated() &&
-        dictionary.sections.Create(ConfigDictionary::kSectionBuckets, nullptr, nullptr,
+        dictionary.sections.Create(ConfigDictionary::kSectionBuckets, nullptr,
                                    dictionary.allocator) != kHashOk) {
         return nullptr;
     }
@@ -231,8 +242,8 @@ void ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
     text[keyLength + 3 + valueLength] = '\0';
     entry->value = text + keyLength + 3;
 
-    if (!section.keys.IsCreated() && section.keys.Create(dictionary.keyTableHint, nullptr, nullptr,
-                                                         dictionary.allocator) != kHashOk) {
+    if (!section.keys.IsCreated() &&
+        section.keys.Create(dictionary.keyTableHint, nullptr, dictionary.allocator) != kHashOk) {
         Give(dictionary, entry);
         return;
     }
@@ -255,20 +266,20 @@ int Load(ConfigDictionary& dictionary, const char* file) noexcept {
     }
     dictionary.path[length] = '\0';
 
-    std::FILE* stream = std::fopen(file, "r");
-    if (stream == nullptr) {
+    const UniqueStream stream(std::fopen(file, "r"));
+    if (!stream) {
         return kLoadCannotOpen;
     }
-    auto* line = static_cast<char*>(std::malloc(kLineBuffer));
-    if (line == nullptr) {
-        std::fclose(stream);
+    const UniqueBlock buffer(static_cast<char*>(std::malloc(kLineBuffer)));
+    if (!buffer) {
         return kLoadCannotOpen;
     }
+    char* const line = buffer.get();
 
     PendingText pending;
     ConfigSection* current = nullptr;
     int result = kLoadOk;
-    while (std::fgets(line, kLineBuffer, stream) != nullptr) {
+    while (std::fgets(line, kLineBuffer, stream.get()) != nullptr) {
         const char* p = line;
         while (IsSpace(*p)) {
             ++p;
@@ -300,8 +311,6 @@ int Load(ConfigDictionary& dictionary, const char* file) noexcept {
             ReadEntry(dictionary, *current, p);
         }
     }
-    std::free(line);
-    std::fclose(stream);
     if (result == kLoadOk) {
         dictionary.modifiedTime = ModifiedTime(file);
     }

@@ -1,0 +1,316 @@
+// The log: a private log object on its own configuration with recording outputs; the
+// configuration file with its watcher; the file and window outputs; InitLog. The Wine prefix's
+// "c:\config.ini" comes and goes.
+#include "LogCapture.h"
+#include "WaitFor.h"
+
+#include "corvanelib/log/ExternalWindowLogProvider.h"
+#include "corvanelib/log/FileLogProvider.h"
+#include "corvanelib/log/InitLog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+
+using corvane_test::RecordingProvider;
+using corvane_test::WaitFor;
+using corvanelib::FileLogProvider;
+
+namespace {
+
+const wchar_t kNotice[] = L"无法打开指定的设备，日志写入文件中";
+
+class LogFront : public ::testing::Test {
+protected:
+    RecordingProvider* Add(const wchar_t* name, int result = 0) {
+        auto* provider = new RecordingProvider(name, journal);
+        provider->SetWriteResult(result);
+        EXPECT_EQ(log->AddProvider(provider, name), 0); // the log owns what it accepts
+        return provider;
+    }
+    int Write(int threshold, int kind, int level, const wchar_t* source = L"") {
+        corvane_test::LogConfigAccess::SetLevels(config, threshold, kind);
+        return log->WriteLog(level, source, L"F", 12, L"m");
+    }
+    // The writes since the last call: each provider with the record's level letter, or with
+    // "notice" and its length.
+    std::wstring Writes() {
+        std::wstring listed;
+        for (const corvane_test::ProviderWrite& w : journal.Writes()) {
+            listed +=
+                w.provider + L":" +
+                (w.text == kNotice ? L"notice" + std::to_wstring(w.length) : w.text.substr(15, 1)) +
+                L" ";
+        }
+        journal.Clear();
+        return listed;
+    }
+
+    corvane_test::WriteJournal journal;
+    corvanelib::CommonConfig config;
+    std::unique_ptr<corvanelib::Log> log = std::make_unique<corvanelib::Log>(&config);
+};
+
+TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
+    EXPECT_EQ(Write(5, 3, 1), -1); // nothing registered: nowhere to write, no echo
+    EXPECT_EQ(log->EchoCritical(1, L"r", 1), -1);
+    RecordingProvider* file = Add(L"file", 11);
+    EXPECT_EQ(Write(5, 3, 2), 11);
+    EXPECT_EQ(Writes(), L"file:notice17 file:E ");
+    Add(L"critfile", 22);
+    Add(L"vsdebug", 33);
+    RecordingProvider* wnd = Add(L"wnd", 44);
+    const struct {
+        int threshold, kind, level, unavailable, result;
+        const wchar_t* writes;
+    } cases[] = {{3, 3, 4, 0, 0, L""},
+                 {100, 3, 6, 0, 0, L""},
+                 {100, 3, -1, 0, 0, L""},
+                 {100, 3, 5, 0, 33, L"vsdebug:R "},
+                 {4, 3, 4, 0, 33, L"vsdebug:D "},
+                 {5, 3, 1, 0, 33, L"critfile:C vsdebug:C "},
+                 {5, 2, 0, 0, 22, L"critfile:N critfile:N "},
+                 {5, 4, 2, 0, 44, L"wnd:E "},
+                 {5, 4, 0, 700, 11, L"file:notice17 critfile:N file:N "},
+                 {5, 1, 1, 1, -1, L""}}; // the file itself has no fallback
+    for (const auto& c : cases) {
+        wnd->SetUnavailable(c.unavailable);
+        file->SetUnavailable(c.unavailable == 1);
+        EXPECT_EQ(Write(c.threshold, c.kind, c.level), c.result) << c.writes;
+        EXPECT_EQ(Writes(), c.writes);
+    }
+    EXPECT_EQ(log->AddProvider(file, L"file"), -1); // each name once
+    EXPECT_EQ(log->SetMuted(1), 0);
+    EXPECT_EQ(Write(5, 1, 1), 0);
+}
+
+TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
+    Add(L"file");
+    Write(5, 1, 3, L".\\src\\Worker");
+    // The file field is name and extension, both bounded; a part that does not fit empties it.
+    const std::wstring n63(63, L'n');
+    for (const std::wstring& source : {std::wstring(L"D:a/Drive.cpp"), std::wstring(L"S.longext"),
+                                       n63 + L".cpp", std::wstring(64, L'o')}) {
+        Write(5, 1, 4, source.c_str());
+    }
+    // Messages are cut to the buffers: 8191 characters in all, 1023 bytes of a narrow message.
+    log->WriteLog(4, L"", L"F", 1, L"%s", std::wstring(9000, L'x').c_str());
+    log->WriteLogA(4, L"", L"F", 1, "%ls%s", L"w", std::string(2000, 'y').c_str());
+    // WriteLogLine overwrites the trailing line ends with NULs, inside the length it passes on.
+    log->WriteLogLine(4, L"", L"F", 1, L"a\n\r\n");
+    const std::wstring tail = L"(F){log_test.exe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetCurrentThreadId()) + L"}:\t";
+    std::wstring fields;
+    for (const corvane_test::ProviderWrite& w : journal.Writes()) {
+        fields += w.counted.substr(14, w.counted.find(L'(') - 14) + L"|";
+    }
+    EXPECT_EQ(fields, L"[I] Worker:12|[D] Drive.cpp:12|[D] :12|[D] " + n63 +
+                          L":12|[D] :12|[D] :1|[D] :1|[D] :1|");
+    const auto writes = journal.Writes();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_EQ(std::stoi(writes[0].text.substr(0, 2)), now.wMonth);
+    EXPECT_EQ(writes[0].text.substr(13), L"\t[I] Worker:12" + tail + L"m");
+    EXPECT_EQ(writes[5].length, 8191);
+    EXPECT_EQ(writes[6].text.substr(writes[6].text.size() - 1024),
+              L"\tw" + std::wstring(1022, L'y'));
+    EXPECT_EQ(writes[7].counted.substr(writes[7].text.size() - 2), std::wstring(L"\ta\0\0\0", 5));
+    journal.Clear(); // a header that does not fit the buffer is left out
+    log->WriteLog(4, L"", std::wstring(9000, L'f').c_str(), 1, L"m");
+    EXPECT_EQ(journal.Writes()[0].text, L"m");
+}
+
+// Holds its write until released, setting the last error as real outputs do; tells when it is
+// deleted.
+struct BlockingProvider : RecordingProvider {
+    BlockingProvider(corvane_test::WriteJournal& journal, std::atomic<int>& state)
+        : RecordingProvider(L"file", journal), state(state) {}
+    ~BlockingProvider() override { state = 3; }
+    int Write(const wchar_t*, int) override {
+        state = 1;
+        WaitFor([this] { return state == 2; }, std::chrono::minutes(2));
+        SetLastError(ERROR_WRITE_FAULT);
+        return 0;
+    }
+    std::atomic<int>& state; // 1: writing, 2: released, 3: deleted
+};
+
+TEST_F(LogFront, DestructionWaitsForTheRecordUnderWayAndCallersKeepTheirLastError) {
+    std::atomic<int> state{0};
+    ASSERT_EQ(log->AddProvider(new BlockingProvider(journal, state), L"file"), 0);
+    corvane_test::LogConfigAccess::SetLevels(config, 5, 1);
+    DWORD writerError = 0;
+    std::thread writer([&] {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        log->WriteLog(5, L"", L"F", 1, L"first");
+        writerError = GetLastError();
+    });
+    ASSERT_TRUE(WaitFor([&] { return state == 1; }));
+    std::thread destroyer([&] { log.reset(); });
+    EXPECT_FALSE(WaitFor([&] { return state == 3; }, std::chrono::milliseconds(500)));
+    state = 2;
+    writer.join();
+    destroyer.join();
+    EXPECT_EQ(writerError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+// The whole file, or "<missing>".
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+// "c:\config.ini", absent before and after the test. Each Write moves the write time on (or
+// keeps it), so a change is seen whatever the file system's time resolution.
+struct ConfigFile {
+    static constexpr const wchar_t* kPath = L"c:\\config.ini";
+    ConfigFile() { DeleteFileW(kPath); }
+    ~ConfigFile() { DeleteFileW(kPath); }
+    bool Write(const std::string& content, bool keepTime = false) {
+        stamps += keepTime ? 0 : 1;
+        std::error_code error;
+        std::ofstream(std::filesystem::path(kPath), std::ios::binary) << content;
+        std::filesystem::last_write_time(kPath, start + std::chrono::seconds(stamps), error);
+        return !error;
+    }
+    const std::filesystem::file_time_type start = std::filesystem::file_time_type::clock::now();
+    int stamps = 0;
+};
+
+// A process configuration whose checks the test runs; rereads are counted, failed ones too.
+struct CountingConfig : corvanelib::CommonConfig {
+    CountingConfig() {
+        Init(5, 4, (L"cvn_log_" + std::to_wstring(GetCurrentProcessId())).c_str(), L"Log", L"c:");
+    }
+    ~CountingConfig() override { StopWatcher(); }
+    void Check() { CheckConfigChanged(); }
+    std::wstring Setting(const wchar_t* key) {
+        std::wstring value;
+        return GetSetting(key, value) == 0 ? value : L"<none>";
+    }
+    bool Reload() override {
+        ++reloads;
+        return corvanelib::CommonConfig::Reload();
+    }
+    std::atomic<int> reloads{0};
+};
+
+TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
+    ConfigFile file;
+    CountingConfig config;
+    std::wstring unused; // refused: a missing name or section (2), a missing key (-1)
+    EXPECT_EQ(config.Init(5, 4, nullptr, L"log", nullptr) + config.GetSetting(nullptr, unused), 1);
+    // What the file becomes (nullptr: deleted, "-": unchanged, "=": same write time), whether
+    // another program holds it during the check, then rereads and settings after the check.
+    const struct {
+        const char* content;
+        bool locked;
+        int reloads;
+        const wchar_t* settings;
+    } steps[] = {
+        {"[other]\nwnd = No\n[LOG]\nWND = Receiver\nLevel = 3 \n", false, 1, L"Receiver|3 "},
+        {"[log]\nwnd = Changed\n", true, 2, L"Receiver|3 "}, // cannot be read: kept
+        {"-", true, 3, L"Receiver|3 "},                      // and tried at every check
+        {"-", false, 4, L"Changed|<none>"},
+        {"=[log]\nwnd = Same time\n", false, 4, L"Changed|<none>"},
+        {nullptr, false, 4, L"Changed|<none>"}, // deleted: kept
+        {"[other]\nwnd = No\n", false, 5, L"<none>|<none>"},
+    };
+    for (const auto& step : steps) {
+        if (step.content == nullptr) {
+            DeleteFileW(ConfigFile::kPath);
+        } else if (*step.content != '-') {
+            ASSERT_TRUE(file.Write(step.content + (*step.content == '='), *step.content == '='));
+        }
+        // Held by another opener that shares it with nobody.
+        const corvanelib::UniqueFileHandle lock(CreateFileW(step.locked ? ConfigFile::kPath : L"",
+                                                            GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                            0, nullptr));
+        config.Check();
+        EXPECT_EQ(config.reloads.load(), step.reloads);
+        EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"), step.settings);
+    }
+}
+
+TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsStartAndEnd) {
+    const std::wstring name = L"cvn_initlog_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring path = L"c:\\" + name; // kept open by the log until the process ends
+    DeleteFileW(path.c_str());
+    corvanelib::InitLog(5, 1, name.c_str(), L"log", L"c:");
+    ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
+    corvanelib::g_commonConfig.StopWatcher();
+    corvanelib::g_commonLog.WriteLog(1, L"T", L"F", 7, L"%s", L"中文");
+    corvanelib::g_commonLog.SetMuted(1);
+    // The file holds code page 936.
+    const std::string critical = ".*\\[C\\] T:7\\(F\\).*\\t\xD6\xD0\xCE\xC4\\r\\n";
+    EXPECT_TRUE(std::regex_match(
+        ReadBytes(path), std::regex(".*\\[I\\] Thread:111\\(corvanelib::WinThread::Start\\).*\\t"
+                                    "New Thread Created, Thread ID is \\d+\\r\\n.*\\[D\\] "
+                                    "CorvaneLog:148.*\\tLogConfig thread is exit now!\\r\\n" +
+                                    critical)));
+}
+
+TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
+    CountingConfig config;
+    const std::wstring path = config.GetLogPath() + L".crit";
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << "kept\r\n";
+    std::filesystem::resize_file(path, FileLogProvider::kRestartBytes - 10);
+    corvanelib::CritFileLogProvider provider;
+    ASSERT_EQ(provider.Init(&config), 0);
+    // Two bytes per character, counted from the file's size: this record reaches the limit.
+    EXPECT_EQ(provider.Write(L"abcde", 5), 0);
+    // The next passes it, but another program maps the file, which cannot be emptied then:
+    // records go on to the old file.
+    {
+        const corvanelib::UniqueFileHandle reader(CreateFileW(path.c_str(), GENERIC_READ,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        const corvanelib::UniqueKernelHandle mapping(
+            CreateFileMappingW(reader.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        EXPECT_EQ(provider.Write(L"x", 1), 0);
+        UnmapViewOfFile(view);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), FileLogProvider::kRestartBytes - 10 + 10);
+    // Emptied at the next record, its first line; a line feed inside is written as CR LF.
+    EXPECT_EQ(provider.Write(L"y\nz\r\n", 5), 0);
+    EXPECT_EQ(provider.LockedWrite(L"next", 4, 0), 0);
+    EXPECT_EQ(ReadBytes(path), "y\r\nz\r\n\r\nnext\r\n");
+    ASSERT_EQ(config.Init(5, 4, L"p.log", L"Log", L"c:\\absent"), 0);
+    EXPECT_EQ(provider.Init(&config), 1); // not "no such file": nothing opened, nothing written
+    EXPECT_EQ(provider.Write(L"lost", 4), -1);
+    DeleteFileW(path.c_str());
+}
+
+TEST(ExternalWindowLogProvider, GivesUpOnAReceiverThatDoesNotAnswer) {
+    ConfigFile file;
+    CountingConfig config;
+    corvanelib::ExternalWindowLogProvider provider;
+    ASSERT_EQ(provider.Init(&config), 0);
+    EXPECT_EQ(provider.Write(L"ab", 2), 700); // no window looked up yet
+    // A window of this thread: it answers as long as the thread reads its messages.
+    HWND window = CreateWindowExW(0, L"STATIC", L"Cvn Receiver", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(file.Write("[log]\nwnd = Cvn Receiver\n"));
+    config.Check();
+    EXPECT_EQ(provider.IsUnavailable(), 0);
+    EXPECT_EQ(provider.Write(L"ab", 2), 0);
+    // From another thread while this one reads no messages: given up on after a second.
+    auto written = std::async(std::launch::async, [&] { return provider.Write(L"c", 1); });
+    EXPECT_EQ(written.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    MSG message; // lets a send still waiting go through
+    while (written.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);
+    }
+    EXPECT_EQ(written.get(), -1);
+    DestroyWindow(window);
+}
+
+} // namespace
