@@ -1,0 +1,214 @@
+// Every text of the console's dialogs fits its control, in every language set and at 96, 144
+// and 192 DPI, and no control leaves its dialog or lies over another (a group box may hold its
+// members). Wine takes the system DPI from the user's LogPixels value when a process starts,
+// so the test runs itself once per DPI with that value set.
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr UINT kDialogs[] = {IDD_BRANTEL_DIALOG, IDD_AUTH_OPTION, IDD_ABOUTBOX};
+// Each language set is measured in a process of its locale, which chooses the fonts.
+constexpr struct {
+    LANGID id;
+    const wchar_t* locale;
+} kLanguages[] = {{0x0409, L"en_US.UTF-8"}, {0x0804, L"zh_CN.UTF-8"}, {0x0404, L"zh_TW.UTF-8"}};
+constexpr DWORD kDpis[] = {96, 144, 192};
+// Main-dialog buttons that show a small icon beside their text.
+constexpr int kImageButtons[] = {IDC_START_STOP, IDC_ADVANCED, IDC_LOG};
+
+int Scaled(int pixels, UINT dpi) {
+    return MulDiv(pixels, static_cast<int>(dpi), 96);
+}
+
+RECT RectIn(HWND dialog, HWND control) {
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool Contains(const RECT& outer, const RECT& inner) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+bool IsGroupBox(HWND control) {
+    wchar_t name[32] = {};
+    GetClassNameW(control, name, 32);
+    return lstrcmpiW(name, L"Button") == 0 &&
+           (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// How the control draws its text (DrawText flags) and the room it needs beyond the text
+// itself; 0 for controls whose text is the user's (edits, the address control) or none.
+UINT TextFormat(HWND control, UINT dpi, SIZE& extra) {
+    wchar_t name[32] = {};
+    GetClassNameW(control, name, 32);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    extra = {0, 0};
+    if (lstrcmpiW(name, L"Static") == 0) {
+        const LONG type = style & SS_TYPEMASK;
+        const UINT prefix = (style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0;
+        if (type <= SS_RIGHT) {
+            return DT_WORDBREAK | prefix;
+        }
+        return type == SS_LEFTNOWORDWRAP || type == SS_SIMPLE ? DT_SINGLELINE | prefix : 0;
+    }
+    if (lstrcmpiW(name, L"Button") != 0) {
+        return 0;
+    }
+    switch (style & BS_TYPEMASK) {
+    case BS_GROUPBOX: // the text sits in the top edge, inset from both corners
+        extra.cx = 2 * Scaled(8, dpi);
+        break;
+    case BS_AUTOCHECKBOX:
+    case BS_CHECKBOX:
+    case BS_AUTORADIOBUTTON:
+    case BS_RADIOBUTTON: // the check glyph and the gap after it
+        extra.cx = GetSystemMetrics(SM_CXMENUCHECK) + Scaled(4, dpi);
+        break;
+    default: // push buttons: the frame on both sides, and the image where there is one
+        extra.cx = 2 * Scaled(3, dpi);
+        extra.cy = 2 * Scaled(2, dpi);
+        for (int id : kImageButtons) {
+            if (GetDlgCtrlID(control) == id && GetParent(control) != nullptr &&
+                GetDlgItem(GetParent(control), IDC_LOG_EDIT) != nullptr) {
+                extra.cx += GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi);
+            }
+        }
+    }
+    return DT_SINGLELINE;
+}
+
+// Measures one dialog of one language set; prints each fault and returns their number.
+int MeasureDialog(UINT id, LANGID language, UINT dpi) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), language);
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+    // Hidden: a shown window waits for the display.
+    std::string layout(reinterpret_cast<const char*>(data), SizeofResource(module, found));
+    DWORD style = 0;
+    std::memcpy(&style, &layout[12], sizeof(style)); // DLGTEMPLATEEX::style
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    std::memcpy(&layout[12], &style, sizeof(style));
+    HWND dialog = CreateDialogIndirectParamW(
+        module, reinterpret_cast<const DLGTEMPLATE*>(layout.data()), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    if (dialog == nullptr) {
+        std::printf("dialog %u/%04x does not open\n", id, language);
+        return 1;
+    }
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    int faults = 0;
+    HDC dc = GetDC(dialog);
+    for (HWND a = GetWindow(dialog, GW_CHILD); a != nullptr; a = GetWindow(a, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(a, GWL_STYLE) & WS_VISIBLE) == 0) {
+            continue; // shown by no one
+        }
+        const RECT box = RectIn(dialog, a);
+        const int ctrl = GetDlgCtrlID(a);
+        if (!Contains(client, box)) {
+            std::printf("dialog %u/%04x at %u: control %d leaves the dialog\n", id, language, dpi,
+                        ctrl);
+            ++faults;
+        }
+        for (HWND b = GetWindow(a, GW_HWNDNEXT); b != nullptr; b = GetWindow(b, GW_HWNDNEXT)) {
+            RECT other = RectIn(dialog, b);
+            RECT common = {};
+            if ((GetWindowLongW(b, GWL_STYLE) & WS_VISIBLE) != 0 &&
+                IntersectRect(&common, &box, &other) && !(IsGroupBox(a) && Contains(box, other)) &&
+                !(IsGroupBox(b) && Contains(other, box))) {
+                std::printf("dialog %u/%04x at %u: controls %d and %d overlap\n", id, language, dpi,
+                            ctrl, GetDlgCtrlID(b));
+                ++faults;
+            }
+        }
+        SIZE extra = {};
+        wchar_t text[256] = {};
+        const UINT format = TextFormat(a, dpi, extra);
+        if (format == 0 || GetWindowTextW(a, text, 256) == 0) {
+            continue;
+        }
+        const HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(a, WM_GETFONT, 0, 0)));
+        RECT room = {};
+        GetClientRect(a, &room);
+        RECT need = {0, 0, room.right - extra.cx, 0};
+        DrawTextW(dc, text, -1, &need, DT_CALCRECT | format);
+        SelectObject(dc, old);
+        if (need.right + extra.cx > room.right || need.bottom + extra.cy > room.bottom) {
+            std::printf("dialog %u/%04x at %u: control %d needs %ldx%ld, has %ldx%ld\n", id,
+                        language, dpi, ctrl, need.right + extra.cx, need.bottom + extra.cy,
+                        room.right, room.bottom);
+            ++faults;
+        }
+    }
+    ReleaseDC(dialog, dc);
+    DestroyWindow(dialog);
+    return faults;
+}
+
+// The part that runs once per DPI, in a process of its own.
+TEST(Fit, DISABLED_AtTheSystemDpi) {
+    SetProcessDPIAware();
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    HDC screen = GetDC(nullptr);
+    const UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+    ReleaseDC(nullptr, screen);
+    wchar_t expected[16] = {};
+    GetEnvironmentVariableW(L"FIT_TEST_DPI", expected, 16);
+    ASSERT_EQ(dpi, static_cast<UINT>(_wtoi(expected))) << "LogPixels not taken";
+    GetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", expected, 16);
+    int faults = 0;
+    for (UINT id : kDialogs) {
+        faults += MeasureDialog(id, static_cast<LANGID>(_wtoi(expected)), dpi);
+    }
+    EXPECT_EQ(faults, 0);
+}
+
+TEST(Fit, EveryTextFitsInEveryLanguageSetAtEveryDpi) {
+    HKEY desktop = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &desktop, nullptr),
+              ERROR_SUCCESS);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (DWORD dpi : kDpis) {
+        SetEnvironmentVariableW(L"FIT_TEST_DPI", std::to_wstring(dpi).c_str());
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                       sizeof(dpi));
+        for (const auto& language : kLanguages) {
+            SetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", std::to_wstring(language.id).c_str());
+            SetEnvironmentVariableW(L"LANG", language.locale);
+            std::wstring line = L"\"" + std::wstring(self) +
+                                L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DISABLED_*";
+            std::fflush(stdout);
+            STARTUPINFOW startup = {};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION child = {};
+            ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                       nullptr, &startup, &child));
+            WaitForSingleObject(child.hProcess, 120000);
+            DWORD code = 1;
+            GetExitCodeProcess(child.hProcess, &code);
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+            EXPECT_EQ(code, 0u) << "faults at " << dpi << " DPI (listed above)";
+        }
+    }
+    RegDeleteValueW(desktop, L"LogPixels");
+    RegCloseKey(desktop);
+}
+
+} // namespace
