@@ -106,6 +106,29 @@ TEST_F(Shell, MenuIconsLayoutLogButtonAndShowRequest) {
         EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
         EXPECT_EQ(ItemText(d.Item(IDC_LOG_EDIT)), logText);
 
+        // A move to a monitor of twice the DPI: the window takes the suggested rectangle, the
+        // button images and the small window icon come at the new size.
+        RECT suggested = {window.left, window.top, window.left + 2 * (window.right - window.left),
+                          window.top + 2 * (window.bottom - window.top)};
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        SendMessageW(d.Handle(), WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        GetWindowRect(d.Handle(), &after);
+        EXPECT_TRUE(EqualRect(&suggested, &after));
+        for (LRESULT icon : {SendMessageW(d.Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
+                             SendMessageW(d.Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0),
+                             SendMessageW(d.Handle(), WM_GETICON, ICON_SMALL, 0)}) {
+            ICONINFO info = {};
+            BITMAP bitmap = {};
+            ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(icon), &info));
+            GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
+        }
+
         // The show-window request shows a hidden dialog and leaves a minimized one minimized.
         ShowWindow(d.Handle(), SW_HIDE);
         EXPECT_EQ(SendMessageW(d.Handle(), g_showWindowMessage, 0, 0), 0);
