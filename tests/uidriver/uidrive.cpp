@@ -6,6 +6,7 @@
 //   uidrive click CAPTION ID           click button ID of that window (fails when disabled)
 //   uidrive shot CAPTION FILE.bmp      save the window's part of the display as a BMP file
 //   uidrive close CAPTION [SECONDS]    ask the window to close and wait until it has gone
+//   uidrive menu CAPTION COMMAND       choose item COMMAND of that window's system menu
 //
 // Exit code 0 on success, 1 when the window did not appear (or go), 2 on bad arguments.
 #include "UiDriver.h"
@@ -17,7 +18,7 @@
 namespace {
 
 int Usage() {
-    std::fputs("usage: uidrive wait|text|click|shot|close CAPTION [ARG]\n", stderr);
+    std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
     return 2;
 }
 
@@ -59,6 +60,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"click" && argc > 3) {
         HWND button = uidriver::Control(window, std::wcstol(argv[3], nullptr, 10));
         return uidriver::Click(button) ? 0 : 1;
+    }
+    if (command == L"menu" && argc > 3) {
+        return PostMessageW(window, WM_SYSCOMMAND, std::wcstoul(argv[3], nullptr, 0), 0) ? 0 : 1;
     }
     if (command == L"shot" && argc > 3) {
         return uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
