@@ -22,8 +22,6 @@ constexpr struct {
     const wchar_t* locale;
 } kLanguages[] = {{0x0409, L"en_US.UTF-8"}, {0x0804, L"zh_CN.UTF-8"}, {0x0404, L"zh_TW.UTF-8"}};
 constexpr DWORD kDpis[] = {96, 144, 192};
-// Main-dialog buttons that show a small icon beside their text.
-constexpr int kImageButtons[] = {IDC_START_STOP, IDC_ADVANCED, IDC_LOG};
 
 int Scaled(int pixels, UINT dpi) {
     return MulDiv(pixels, static_cast<int>(dpi), 96);
@@ -41,50 +39,44 @@ bool Contains(const RECT& outer, const RECT& inner) {
            inner.bottom <= outer.bottom;
 }
 
-bool IsGroupBox(HWND control) {
+bool IsButton(HWND control, LONG type = -1) {
     wchar_t name[32] = {};
     GetClassNameW(control, name, 32);
     return lstrcmpiW(name, L"Button") == 0 &&
-           (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+           (type < 0 || (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == type);
 }
 
 // How the control draws its text (DrawText flags) and the room it needs beyond the text
 // itself; 0 for controls whose text is the user's (edits, the address control) or none.
-UINT TextFormat(HWND control, UINT dpi, SIZE& extra) {
+// `images`: push buttons show a small icon beside their text.
+UINT TextFormat(HWND control, UINT dpi, bool images, SIZE& extra) {
     wchar_t name[32] = {};
     GetClassNameW(control, name, 32);
     const LONG style = GetWindowLongW(control, GWL_STYLE);
     extra = {0, 0};
     if (lstrcmpiW(name, L"Static") == 0) {
         const LONG type = style & SS_TYPEMASK;
-        const UINT prefix = (style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0;
-        if (type <= SS_RIGHT) {
-            return DT_WORDBREAK | prefix;
+        if (type > SS_RIGHT && type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE) {
+            return 0;
         }
-        return type == SS_LEFTNOWORDWRAP || type == SS_SIMPLE ? DT_SINGLELINE | prefix : 0;
+        return (type <= SS_RIGHT ? DT_WORDBREAK : DT_SINGLELINE) |
+               ((style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0);
     }
-    if (lstrcmpiW(name, L"Button") != 0) {
+    if (!IsButton(control)) {
         return 0;
     }
     switch (style & BS_TYPEMASK) {
     case BS_GROUPBOX: // the text sits in the top edge, inset from both corners
         extra.cx = 2 * Scaled(8, dpi);
         break;
-    case BS_AUTOCHECKBOX:
-    case BS_CHECKBOX:
-    case BS_AUTORADIOBUTTON:
-    case BS_RADIOBUTTON: // the check glyph and the gap after it
-        extra.cx = GetSystemMetrics(SM_CXMENUCHECK) + Scaled(4, dpi);
-        break;
-    default: // push buttons: the frame on both sides, and the image where there is one
-        extra.cx = 2 * Scaled(3, dpi);
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON: // the frame on both sides, and the image
+        extra.cx =
+            2 * Scaled(3, dpi) + (images ? GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi) : 0);
         extra.cy = 2 * Scaled(2, dpi);
-        for (int id : kImageButtons) {
-            if (GetDlgCtrlID(control) == id && GetParent(control) != nullptr &&
-                GetDlgItem(GetParent(control), IDC_LOG_EDIT) != nullptr) {
-                extra.cx += GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi);
-            }
-        }
+        break;
+    default: // check boxes and radio buttons: the check glyph and the gap after it
+        extra.cx = GetSystemMetrics(SM_CXMENUCHECK) + Scaled(4, dpi);
     }
     return DT_SINGLELINE;
 }
@@ -126,8 +118,9 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
             RECT other = RectIn(dialog, b);
             RECT common = {};
             if ((GetWindowLongW(b, GWL_STYLE) & WS_VISIBLE) != 0 &&
-                IntersectRect(&common, &box, &other) && !(IsGroupBox(a) && Contains(box, other)) &&
-                !(IsGroupBox(b) && Contains(other, box))) {
+                IntersectRect(&common, &box, &other) &&
+                !(IsButton(a, BS_GROUPBOX) && Contains(box, other)) &&
+                !(IsButton(b, BS_GROUPBOX) && Contains(other, box))) {
                 std::printf("dialog %u/%04x at %u: controls %d and %d overlap\n", id, language, dpi,
                             ctrl, GetDlgCtrlID(b));
                 ++faults;
@@ -135,7 +128,7 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
         }
         SIZE extra = {};
         wchar_t text[256] = {};
-        const UINT format = TextFormat(a, dpi, extra);
+        const UINT format = TextFormat(a, dpi, id == IDD_BRANTEL_DIALOG, extra);
         if (format == 0 || GetWindowTextW(a, text, 256) == 0) {
             continue;
         }
