@@ -2,6 +2,7 @@
 // and 192 DPI, and no control leaves its dialog or lies over another (a group box may hold its
 // members). Wine takes the system DPI from the user's LogPixels value when a process starts,
 // so the test runs itself once per DPI with that value set.
+#include "UiDriver.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -48,8 +49,8 @@ bool IsButton(HWND control, LONG type = -1) {
 
 // How the control draws its text (DrawText flags) and the room it needs beyond the text
 // itself; 0 for controls whose text is the user's (edits, the address control) or none.
-// `images`: push buttons show a small icon beside their text.
-UINT TextFormat(HWND control, UINT dpi, bool images, SIZE& extra) {
+// `image`: a push button that shows a small icon beside its text.
+UINT TextFormat(HWND control, UINT dpi, bool image, SIZE& extra) {
     wchar_t name[32] = {};
     GetClassNameW(control, name, 32);
     const LONG style = GetWindowLongW(control, GWL_STYLE);
@@ -72,7 +73,7 @@ UINT TextFormat(HWND control, UINT dpi, bool images, SIZE& extra) {
     case BS_PUSHBUTTON:
     case BS_DEFPUSHBUTTON: // the frame on both sides, and the image
         extra.cx =
-            2 * Scaled(3, dpi) + (images ? GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi) : 0);
+            2 * Scaled(3, dpi) + (image ? GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi) : 0);
         extra.cy = 2 * Scaled(2, dpi);
         break;
     default: // check boxes and radio buttons: the check glyph and the gap after it
@@ -102,17 +103,19 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
     RECT client = {};
     GetClientRect(dialog, &client);
     int faults = 0;
+    auto fault = [&](const std::string& what) {
+        std::printf("dialog %u/%04x at %u: %s\n", id, language, dpi, what.c_str());
+        ++faults;
+    };
     HDC dc = GetDC(dialog);
     for (HWND a = GetWindow(dialog, GW_CHILD); a != nullptr; a = GetWindow(a, GW_HWNDNEXT)) {
         if ((GetWindowLongW(a, GWL_STYLE) & WS_VISIBLE) == 0) {
             continue; // shown by no one
         }
         const RECT box = RectIn(dialog, a);
-        const int ctrl = GetDlgCtrlID(a);
+        const std::string ctrl = "control " + std::to_string(GetDlgCtrlID(a));
         if (!Contains(client, box)) {
-            std::printf("dialog %u/%04x at %u: control %d leaves the dialog\n", id, language, dpi,
-                        ctrl);
-            ++faults;
+            fault(ctrl + " leaves the dialog");
         }
         for (HWND b = GetWindow(a, GW_HWNDNEXT); b != nullptr; b = GetWindow(b, GW_HWNDNEXT)) {
             RECT other = RectIn(dialog, b);
@@ -121,14 +124,13 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
                 IntersectRect(&common, &box, &other) &&
                 !(IsButton(a, BS_GROUPBOX) && Contains(box, other)) &&
                 !(IsButton(b, BS_GROUPBOX) && Contains(other, box))) {
-                std::printf("dialog %u/%04x at %u: controls %d and %d overlap\n", id, language, dpi,
-                            ctrl, GetDlgCtrlID(b));
-                ++faults;
+                fault(ctrl + " overlaps control " + std::to_string(GetDlgCtrlID(b)));
             }
         }
         SIZE extra = {};
         wchar_t text[256] = {};
-        const UINT format = TextFormat(a, dpi, id == IDD_BRANTEL_DIALOG, extra);
+        const bool image = id == IDD_BRANTEL_DIALOG && GetDlgCtrlID(a) != IDC_TRAY_ICON;
+        const UINT format = TextFormat(a, dpi, image, extra);
         if (format == 0 || GetWindowTextW(a, text, 256) == 0) {
             continue;
         }
@@ -140,10 +142,9 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
         DrawTextW(dc, text, -1, &need, DT_CALCRECT | format);
         SelectObject(dc, old);
         if (need.right + extra.cx > room.right || need.bottom + extra.cy > room.bottom) {
-            std::printf("dialog %u/%04x at %u: control %d needs %ldx%ld, has %ldx%ld\n", id,
-                        language, dpi, ctrl, need.right + extra.cx, need.bottom + extra.cy,
-                        room.right, room.bottom);
-            ++faults;
+            fault(ctrl + " needs " + std::to_string(need.right + extra.cx) + "x" +
+                  std::to_string(need.bottom + extra.cy) + " pixels, has " +
+                  std::to_string(room.right) + "x" + std::to_string(room.bottom));
         }
     }
     ReleaseDC(dialog, dc);
@@ -171,37 +172,24 @@ TEST(Fit, DISABLED_AtTheSystemDpi) {
 }
 
 TEST(Fit, EveryTextFitsInEveryLanguageSetAtEveryDpi) {
-    HKEY desktop = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &desktop, nullptr),
-              ERROR_SUCCESS);
+    const wchar_t* desktop = L"Control Panel\\Desktop";
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     for (DWORD dpi : kDpis) {
         SetEnvironmentVariableW(L"FIT_TEST_DPI", std::to_wstring(dpi).c_str());
-        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                       sizeof(dpi));
+        RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
         for (const auto& language : kLanguages) {
             SetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", std::to_wstring(language.id).c_str());
             SetEnvironmentVariableW(L"LANG", language.locale);
-            std::wstring line = L"\"" + std::wstring(self) +
-                                L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DISABLED_*";
             std::fflush(stdout);
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            PROCESS_INFORMATION child = {};
-            ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                       nullptr, &startup, &child));
-            WaitForSingleObject(child.hProcess, 120000);
-            DWORD code = 1;
-            GetExitCodeProcess(child.hProcess, &code);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-            EXPECT_EQ(code, 0u) << "faults at " << dpi << " DPI (listed above)";
+            uidriver::Program child(L"\"" + std::wstring(self) +
+                                    L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DIS*");
+            uidriver::WaitUntil([&] { return child.ExitCode() != STILL_ACTIVE; },
+                                uidriver::milliseconds(120000));
+            EXPECT_EQ(child.ExitCode(), 0u) << "faults at " << dpi << " DPI (listed above)";
         }
     }
-    RegDeleteValueW(desktop, L"LogPixels");
-    RegCloseKey(desktop);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels");
 }
 
 } // namespace
