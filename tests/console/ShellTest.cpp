@@ -106,21 +106,16 @@ TEST_F(Shell, MenuIconsLayoutLogButtonAndShowRequest) {
         EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
         EXPECT_EQ(ItemText(d.Item(IDC_LOG_EDIT)), logText);
 
-        // A move to a monitor of twice the DPI: the button images and the small window icon
-        // come at the new size.
-        RECT suggested = {window.left, window.top, window.left + 2 * (window.right - window.left),
-                          window.top + 2 * (window.bottom - window.top)};
-        HDC screen = GetDC(nullptr);
-        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        SendMessageW(d.Handle(), WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
-                     reinterpret_cast<LPARAM>(&suggested));
-        for (LRESULT icon : {SendMessageW(d.Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
-                             SendMessageW(d.Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0),
-                             SendMessageW(d.Handle(), WM_GETICON, ICON_SMALL, 0)}) {
+        // A move to a monitor of 192 DPI (the session's is 96): the button images come at the
+        // size for it.
+        SendMessageW(d.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                     reinterpret_cast<LPARAM>(&window));
+        for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
             ICONINFO info = {};
             BITMAP bitmap = {};
-            ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(icon), &info));
+            ASSERT_TRUE(GetIconInfo(
+                reinterpret_cast<HICON>(SendMessageW(d.Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
+                &info));
             GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
             DeleteObject(info.hbmColor);
             DeleteObject(info.hbmMask);
