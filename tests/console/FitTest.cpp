@@ -11,7 +11,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -89,10 +88,7 @@ int MeasureDialog(UINT id, LANGID language, UINT dpi) {
     const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
     // Hidden: a shown window waits for the display.
     std::string layout(reinterpret_cast<const char*>(data), SizeofResource(module, found));
-    DWORD style = 0;
-    std::memcpy(&style, &layout[12], sizeof(style)); // DLGTEMPLATEEX::style
-    style &= ~static_cast<DWORD>(WS_VISIBLE);
-    std::memcpy(&layout[12], &style, sizeof(style));
+    layout[15] &= ~(WS_VISIBLE >> 24); // the top byte of DLGTEMPLATEEX::style
     HWND dialog = CreateDialogIndirectParamW(
         module, reinterpret_cast<const DLGTEMPLATE*>(layout.data()), nullptr,
         [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
