@@ -21,9 +21,8 @@ program=$drive/Program\ Files/Corvane
 # Wine puts a per-machine package's shortcuts under the user's Programs folder, Windows under
 # the common one.
 shortcuts() {
-    ls "$drive"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Corvane\ Client\ Console.lnk \
-        "$drive"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Corvane\ Client\ Console.lnk \
-        2>/dev/null
+    local menu='Microsoft/Windows/Start Menu/Programs/Corvane Client Console.lnk'
+    ls "$drive/ProgramData/$menu" "$drive"/users/*/AppData/Roaming/"$menu" 2>/dev/null
 }
 config=$drive/ProgramData/Corvane/userconfig.ini
 status=0
@@ -57,7 +56,8 @@ icon=$(values 'HKCR\Installer\Products' ProductIcon)
 
 LANG=en_US.UTF-8 wine "C:\\Program Files\\Corvane\\Brantel.exe" >/dev/null 2>&1 &
 console=$!
-wine "$uidrive" wait "Corvane Client Console" 60 >/dev/null || fail "the installed console shows no window"
+wine "$uidrive" wait "Corvane Client Console" 60 >/dev/null ||
+    fail "the installed console shows no window"
 wine "$uidrive" close "Corvane Client Console" 30 >/dev/null || kill $console 2>/dev/null
 wait $console 2>/dev/null
 
