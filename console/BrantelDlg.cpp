@@ -9,6 +9,24 @@
 
 using corvane::ui::DataExchange;
 
+namespace {
+
+// A system metric at `dpi`: the metrics hold for the DPI the process started with.
+int MetricForDpi(int metric, UINT dpi) {
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), systemDpi);
+}
+
+corvanelib::UniqueIcon LoadIconForDpi(UINT id, int widthMetric, int heightMetric, UINT dpi) {
+    return corvanelib::UniqueIcon(static_cast<HICON>(
+        LoadImageW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                   MetricForDpi(widthMetric, dpi), MetricForDpi(heightMetric, dpi), 0)));
+}
+
+} // namespace
+
 CBrantelDlg::CBrantelDlg(IServiceTasks& tasks)
     : ModalDialog(IDD_BRANTEL_DIALOG),
       m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
@@ -34,7 +52,9 @@ BOOL CBrantelDlg::OnInitDialog() {
 
     OpenServiceLink();
 
-    SetButtonImages();
+    HDC screen = GetDC(nullptr);
+    LoadImagesForDpi(static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY)), false);
+    ReleaseDC(nullptr, screen);
     CollapseLogPane();
     SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
 
@@ -51,14 +71,9 @@ void CBrantelDlg::AddAboutItem() {
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
 }
 
-void CBrantelDlg::SetButtonImages() {
+void CBrantelDlg::LoadImagesForDpi(UINT dpi, bool windowIcons) {
     // Small icons: the images sit beside the button texts.
-    const int cx = GetSystemMetrics(SM_CXSMICON);
-    const int cy = GetSystemMetrics(SM_CYSMICON);
-    auto load = [cx, cy](UINT id) {
-        return corvanelib::UniqueIcon(static_cast<HICON>(LoadImageW(
-            corvane::ui::ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, 0)));
-    };
+    auto load = [dpi](UINT id) { return LoadIconForDpi(id, SM_CXSMICON, SM_CYSMICON, dpi); };
     m_startStopImage = load(IDI_START_STOP);
     m_advancedImage = load(IDI_ADVANCED);
     m_logImage = load(IDI_LOG);
@@ -67,6 +82,20 @@ void CBrantelDlg::SetButtonImages() {
     SendMessageW(m_advancedButton, BM_SETIMAGE, IMAGE_ICON,
                  reinterpret_cast<LPARAM>(m_advancedImage.get()));
     SendMessageW(m_logButton, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(m_logImage.get()));
+    if (windowIcons) {
+        m_bigIcon = LoadIconForDpi(IDR_MAINFRAME, SM_CXICON, SM_CYICON, dpi);
+        m_smallIcon = load(IDR_MAINFRAME);
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.get()));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));
+    }
+}
+
+void CBrantelDlg::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    // The system scales the dialog's font and controls; the window takes the rectangle it
+    // suggests, which keeps the log pane collapsed.
+    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LoadImagesForDpi(dpi, true);
 }
 
 void CBrantelDlg::CollapseLogPane() {
@@ -141,6 +170,15 @@ bool CBrantelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     if (message == g_showWindowMessage && message != 0) {
         OnShowWindowRequest();
         result = 0;
+        return true;
+    }
+    if (message == WM_DPICHANGED) {
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return false; // the system's own handling follows
+    }
+    if (message == WM_SETCURSOR && m_stopWaiting && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+        result = TRUE;
         return true;
     }
     if (message == kSocketMessage) {

@@ -57,7 +57,9 @@ protected:
 
 private:
     void AddAboutItem();
-    void SetButtonImages();
+    // Loads the button images and, when `windowIcons`, the window icons at the sizes of `dpi`.
+    void LoadImagesForDpi(UINT dpi, bool windowIcons);
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
     void CollapseLogPane();
     void OnShowWindowRequest();
     void OnButtonLog() {}
@@ -91,6 +93,10 @@ private:
     corvanelib::UniqueIcon m_startStopImage;
     corvanelib::UniqueIcon m_advancedImage;
     corvanelib::UniqueIcon m_logImage;
+    // Window icons loaded for a DPI other than the one the process started with.
+    corvanelib::UniqueIcon m_bigIcon;
+    corvanelib::UniqueIcon m_smallIcon;
+    bool m_stopWaiting = false; // the Stop wait runs: the app-starting cursor shows
 
     IServiceTasks& m_tasks;
 };

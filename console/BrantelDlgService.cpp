@@ -23,6 +23,18 @@ constexpr DWORD kAlreadyRunningPauseMs = 500;
 constexpr DWORD kStartTimeoutMs = 5000;
 constexpr size_t kLogTextLimit = 1024;
 
+// Shows the wait cursor while the dialog's thread blocks, and the one before afterwards.
+class WaitCursor {
+public:
+    WaitCursor() : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(m_previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR m_previous;
+};
+
 const wchar_t kSourceFile[] = L"" __FILE__;
 
 const wchar_t kTrayIconFailedText[] = L"显示托盘图标失败,请检查准入客户端是否已经启动!";
@@ -136,6 +148,7 @@ void CBrantelDlg::OnButtonStartStop() {
             WaitForServiceToStop();
         }
     } else {
+        const WaitCursor waiting; // the service tasks below block for up to 5 s
         SERVICE_STATUS status = {};
         const DWORD checked = m_tasks.CheckServiceStatus(status);
         bool starting = false;
@@ -184,6 +197,9 @@ void CBrantelDlg::WaitForServiceToStop() {
     // message per step; handlers run as usual, timers and socket reports included.
     bool quitRequested = false;
     WPARAM quitCode = 0;
+    // The app-starting cursor over the dialog while it waits but still answers.
+    m_stopWaiting = true;
+    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
     for (;;) {
         UniqueKernelHandle stopEvent = OpenStopEvent();
         if (!stopEvent) {
@@ -204,6 +220,8 @@ void CBrantelDlg::WaitForServiceToStop() {
         stopEvent.reset();
         Sleep(kStopWaitStepMs);
     }
+    m_stopWaiting = false;
+    SetCursor(previous);
     if (quitRequested) {
         PostQuitMessage(static_cast<int>(quitCode));
     }

@@ -106,6 +106,22 @@ TEST_F(Shell, MenuIconsLayoutLogButtonAndShowRequest) {
         EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
         EXPECT_EQ(ItemText(d.Item(IDC_LOG_EDIT)), logText);
 
+        // A move to a monitor of 192 DPI (the session's is 96): the button images come at the
+        // size for it.
+        SendMessageW(d.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                     reinterpret_cast<LPARAM>(&window));
+        for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
+            ICONINFO info = {};
+            BITMAP bitmap = {};
+            ASSERT_TRUE(GetIconInfo(
+                reinterpret_cast<HICON>(SendMessageW(d.Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
+                &info));
+            GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
+        }
+
         // The show-window request shows a hidden dialog and leaves a minimized one minimized.
         ShowWindow(d.Handle(), SW_HIDE);
         EXPECT_EQ(SendMessageW(d.Handle(), g_showWindowMessage, 0, 0), 0);

@@ -6,6 +6,7 @@
 //   uidrive click CAPTION ID           click button ID of that window (fails when disabled)
 //   uidrive shot CAPTION FILE.bmp      save the window's part of the display as a BMP file
 //   uidrive close CAPTION [SECONDS]    ask the window to close and wait until it has gone
+//   uidrive menu CAPTION COMMAND       choose item COMMAND of that window's system menu
 //
 // Exit code 0 on success, 1 when the window did not appear (or go), 2 on bad arguments.
 #include "UiDriver.h"
@@ -23,7 +24,7 @@ int wmain(int argc, wchar_t** argv) {
                 : uidriver::kDefaultWait;
     const int id = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 0;
     if (command != L"wait" && command != L"close" && argc < 4) {
-        std::fputs("usage: uidrive wait|text|click|shot|close CAPTION [ARG]\n", stderr);
+        std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
         return 2;
     }
     HWND window = uidriver::WaitForWindow(argv[2], 0, bound);
@@ -45,6 +46,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"click") {
         return uidriver::Click(uidriver::Control(window, id)) ? 0 : 1;
     }
+    if (command == L"menu") {
+        return PostMessageW(window, WM_SYSCOMMAND, std::wcstoul(argv[3], nullptr, 0), 0) ? 0 : 1;
+    }
     if (command == L"shot") {
         return uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
     }
@@ -52,6 +56,6 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(window, WM_CLOSE, 0, 0);
         return uidriver::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
     }
-    std::fputs("usage: uidrive wait|text|click|shot|close CAPTION [ARG]\n", stderr);
+    std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
     return 2;
 }

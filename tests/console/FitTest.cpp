@@ -1,0 +1,188 @@
+// Every text of the console's dialogs fits its control, in every language set and at 96, 144
+// and 192 DPI, and no control leaves its dialog or lies over another (a group box may hold its
+// members). Wine takes the system DPI from the user's LogPixels value when a process starts,
+// so the test runs itself once per DPI with that value set.
+#include "UiDriver.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr UINT kDialogs[] = {IDD_BRANTEL_DIALOG, IDD_AUTH_OPTION, IDD_ABOUTBOX};
+// Each language set is measured in a process of its locale, which chooses the fonts.
+constexpr struct {
+    LANGID id;
+    const wchar_t* locale;
+} kLanguages[] = {{0x0409, L"en_US.UTF-8"}, {0x0804, L"zh_CN.UTF-8"}, {0x0404, L"zh_TW.UTF-8"}};
+constexpr DWORD kDpis[] = {96, 144, 192};
+
+int Scaled(int pixels, UINT dpi) {
+    return MulDiv(pixels, static_cast<int>(dpi), 96);
+}
+
+RECT RectIn(HWND dialog, HWND control) {
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool Contains(const RECT& outer, const RECT& inner) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+bool IsButton(HWND control, LONG type = -1) {
+    wchar_t name[32] = {};
+    GetClassNameW(control, name, 32);
+    return lstrcmpiW(name, L"Button") == 0 &&
+           (type < 0 || (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == type);
+}
+
+// How the control draws its text (DrawText flags) and the room it needs beyond the text
+// itself; 0 for controls whose text is the user's (edits, the address control) or none.
+// `image`: a push button that shows a small icon beside its text.
+UINT TextFormat(HWND control, UINT dpi, bool image, SIZE& extra) {
+    wchar_t name[32] = {};
+    GetClassNameW(control, name, 32);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    extra = {0, 0};
+    if (lstrcmpiW(name, L"Static") == 0) {
+        const LONG type = style & SS_TYPEMASK;
+        if (type > SS_RIGHT && type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE) {
+            return 0;
+        }
+        return (type <= SS_RIGHT ? DT_WORDBREAK : DT_SINGLELINE) |
+               ((style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0);
+    }
+    if (!IsButton(control)) {
+        return 0;
+    }
+    switch (style & BS_TYPEMASK) {
+    case BS_GROUPBOX: // the text sits in the top edge, inset from both corners
+        extra.cx = 2 * Scaled(8, dpi);
+        break;
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON: // the frame on both sides, and the image
+        extra.cx =
+            2 * Scaled(3, dpi) + (image ? GetSystemMetrics(SM_CXSMICON) + Scaled(3, dpi) : 0);
+        extra.cy = 2 * Scaled(2, dpi);
+        break;
+    default: // check boxes and radio buttons: the check glyph and the gap after it
+        extra.cx = GetSystemMetrics(SM_CXMENUCHECK) + Scaled(4, dpi);
+    }
+    return DT_SINGLELINE;
+}
+
+// Measures one dialog of one language set; prints each fault and returns their number.
+int MeasureDialog(UINT id, LANGID language, UINT dpi) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), language);
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+    // Hidden: a shown window waits for the display.
+    std::string layout(reinterpret_cast<const char*>(data), SizeofResource(module, found));
+    layout[15] &= ~(WS_VISIBLE >> 24); // the top byte of DLGTEMPLATEEX::style
+    HWND dialog = CreateDialogIndirectParamW(
+        module, reinterpret_cast<const DLGTEMPLATE*>(layout.data()), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    if (dialog == nullptr) {
+        std::printf("dialog %u/%04x does not open\n", id, language);
+        return 1;
+    }
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    int faults = 0;
+    auto fault = [&](const std::string& what) {
+        std::printf("dialog %u/%04x at %u: %s\n", id, language, dpi, what.c_str());
+        ++faults;
+    };
+    HDC dc = GetDC(dialog);
+    for (HWND a = GetWindow(dialog, GW_CHILD); a != nullptr; a = GetWindow(a, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(a, GWL_STYLE) & WS_VISIBLE) == 0) {
+            continue; // shown by no one
+        }
+        const RECT box = RectIn(dialog, a);
+        const std::string ctrl = "control " + std::to_string(GetDlgCtrlID(a));
+        if (!Contains(client, box)) {
+            fault(ctrl + " leaves the dialog");
+        }
+        for (HWND b = GetWindow(a, GW_HWNDNEXT); b != nullptr; b = GetWindow(b, GW_HWNDNEXT)) {
+            RECT other = RectIn(dialog, b);
+            RECT common = {};
+            if ((GetWindowLongW(b, GWL_STYLE) & WS_VISIBLE) != 0 &&
+                IntersectRect(&common, &box, &other) &&
+                !(IsButton(a, BS_GROUPBOX) && Contains(box, other)) &&
+                !(IsButton(b, BS_GROUPBOX) && Contains(other, box))) {
+                fault(ctrl + " overlaps control " + std::to_string(GetDlgCtrlID(b)));
+            }
+        }
+        SIZE extra = {};
+        wchar_t text[256] = {};
+        const bool image = id == IDD_BRANTEL_DIALOG && GetDlgCtrlID(a) != IDC_TRAY_ICON;
+        const UINT format = TextFormat(a, dpi, image, extra);
+        if (format == 0 || GetWindowTextW(a, text, 256) == 0) {
+            continue;
+        }
+        const HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(a, WM_GETFONT, 0, 0)));
+        RECT room = {};
+        GetClientRect(a, &room);
+        RECT need = {0, 0, room.right - extra.cx, 0};
+        DrawTextW(dc, text, -1, &need, DT_CALCRECT | format);
+        SelectObject(dc, old);
+        if (need.right + extra.cx > room.right || need.bottom + extra.cy > room.bottom) {
+            fault(ctrl + " needs " + std::to_string(need.right + extra.cx) + " by " +
+                  std::to_string(need.bottom + extra.cy) + " pixels");
+        }
+    }
+    ReleaseDC(dialog, dc);
+    DestroyWindow(dialog);
+    return faults;
+}
+
+// The part that runs once per DPI, in a process of its own.
+TEST(Fit, DISABLED_AtTheSystemDpi) {
+    SetProcessDPIAware();
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    HDC screen = GetDC(nullptr);
+    const UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+    ReleaseDC(nullptr, screen);
+    wchar_t expected[16] = {};
+    GetEnvironmentVariableW(L"FIT_TEST_DPI", expected, 16);
+    ASSERT_EQ(dpi, static_cast<UINT>(_wtoi(expected))) << "LogPixels not taken";
+    GetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", expected, 16);
+    for (UINT id : kDialogs) {
+        EXPECT_EQ(MeasureDialog(id, static_cast<LANGID>(_wtoi(expected)), dpi), 0);
+    }
+}
+
+TEST(Fit, EveryTextFitsInEveryLanguageSetAtEveryDpi) {
+    const wchar_t* desktop = L"Control Panel\\Desktop";
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (DWORD dpi : kDpis) {
+        SetEnvironmentVariableW(L"FIT_TEST_DPI", std::to_wstring(dpi).c_str());
+        RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
+        for (const auto& language : kLanguages) {
+            SetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", std::to_wstring(language.id).c_str());
+            SetEnvironmentVariableW(L"LANG", language.locale);
+            std::fflush(stdout);
+            uidriver::Program child(L"\"" + std::wstring(self) +
+                                    L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DIS*");
+            uidriver::WaitUntil([&] { return child.ExitCode() != STILL_ACTIVE; },
+                                uidriver::milliseconds(120000));
+            EXPECT_EQ(child.ExitCode(), 0u) << "faults at " << dpi << " DPI (listed above)";
+        }
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels");
+}
+
+} // namespace
