@@ -30,12 +30,9 @@ HANDLE g_controlStop = nullptr;
 bool g_neverRunning = false;
 
 void ReportState(DWORD state) {
-    SERVICE_STATUS status{};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    status.dwControlsAccepted =
+    const DWORD accepted =
         state == SERVICE_STOPPED ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
-    status.dwWaitHint = 3000;
+    SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, accepted, 0, 0, 0, 3000};
     SetServiceStatus(g_statusHandle, &status);
 }
 
@@ -74,8 +71,7 @@ void Serve() {
     ioctlsocket(sender.get(), FIONBIO, &nonBlocking);
     const logview::Key key = logview::MakeKey();
     const auto send = [&](const std::vector<std::uint8_t>& datagram) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
+        sockaddr_in to{AF_INET, 0, {}, {}};
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         for (unsigned port = logview::kFirstPort; port < logview::kFirstPort + logview::kPortCount;
              ++port) {
@@ -103,19 +99,15 @@ void Serve() {
     HANDLE waits[] = {g_controlStop, stopEvent.get(), statusChange.get(), notify.get()};
     for (bool running = true; running;) {
         const DWORD wait = WaitForMultipleObjects(4, waits, FALSE, 1000);
-        if (wait == WAIT_TIMEOUT) {
+        if (wait == WAIT_TIMEOUT || (wait == WAIT_OBJECT_0 + 2 && block != nullptr &&
+                                     block->statusChangeCommand != kStatusChangeStop)) {
             sendStatus(logview::kStatusRunning);
-        } else if (wait == WAIT_OBJECT_0 + 2 && block != nullptr) {
-            running = block->statusChangeCommand != kStatusChangeStop;
-            if (running) {
-                sendStatus(logview::kStatusRunning);
-            }
         } else if (wait == WAIT_OBJECT_0 + 3 && block != nullptr) {
             if (block->notifyCommand == kNotifyUserConfigSaved) {
                 send(logview::EncodeLogLine(UserConfigReport(), key));
             }
         } else {
-            // A stop request, the stop event, or a wait that cannot recover.
+            // A stop request (also command 103), the stop event, or a wait that cannot recover.
             running = false;
         }
     }

@@ -25,16 +25,13 @@ int wmain(int argc, wchar_t** argv) {
         error = service.InstallError();
     } else if (command == L"start") {
         error = StandinService::Start();
-        if (error == ERROR_SUCCESS && !StandinService::WaitForState(SERVICE_RUNNING, 10000)) {
-            error = ERROR_TIMEOUT;
-        }
+        error =
+            error || StandinService::WaitForState(SERVICE_RUNNING, 10000) ? error : ERROR_TIMEOUT;
     } else if (command == L"remove") {
         error = StandinService::RemoveExisting();
-    } else {
-        std::fputs("usage: standinctl install [ARGUMENTS...] | start | remove\n", stderr);
     }
     if (error != ERROR_SUCCESS) {
-        std::fprintf(stderr, "standinctl: failed with error %lu\n", error);
+        std::fprintf(stderr, "standinctl %ls: failed with error %lu\n", command.c_str(), error);
     }
     return static_cast<int>(error);
 }

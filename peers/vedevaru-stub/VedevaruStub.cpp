@@ -10,12 +10,11 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wchar_t cwd[MAX_PATH] = {};
-    const DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH, cwd);
+    GetCurrentDirectoryW(MAX_PATH, cwd);
     STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
-    std::wstring line = L"cwd=" + std::wstring(cwd, cwdLength) + L"\tshow=" + std::to_wstring(show);
+    std::wstring line = std::wstring(L"cwd=") + cwd + L"\tshow=" + std::to_wstring(show);
     int argc = 0;
     const corvanelib::UniqueLocalMemory argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     for (int i = 1; argv && i < argc; ++i) {
@@ -23,19 +22,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     const std::string record = corvanelib::WideToCodePage(line + L"\r\n", CP_UTF8);
     const std::wstring path = corvanelib::ProgramDirectory() + L"vedevaru-calls.txt";
-    // Several starts may overlap: whoever holds the file, the others retry for a while.
-    for (int attempt = 0; attempt < 250; ++attempt, Sleep(20)) {
-        corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (file) {
-            return WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written,
-                             nullptr) &&
-                           written == record.size()
-                       ? 0
-                       : 1;
-        }
-    }
-    return 2;
+    const corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                                        FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), record.data(), DWORD(record.size()), &written, nullptr)
+               ? 0
+               : 1;
 }
