@@ -2,6 +2,8 @@
 // timers, the Start/Stop and tray-icon buttons, and the log-view socket with the log text.
 #include "BrantelDlg.h"
 
+#include "ConsoleMessages.h"
+#include "LogViewCodec.h"
 #include "MessageBox.h"
 #include "Strings.h"
 #include "SystemErrorText.h"
@@ -64,7 +66,7 @@ void CBrantelDlg::OpenServiceLink() {
 }
 
 BOOL CBrantelDlg::StartLogView() {
-    const DWORD error = m_socket.Create(Handle(), kSocketMessage);
+    const DWORD error = m_socket.Create(Handle(), kLogViewSocketMessage);
     if (error != 0) {
         // No timers then: the button stays enabled and the display changes only when it is
         // used.
@@ -96,10 +98,24 @@ void CBrantelDlg::UpdateServiceStatus(int statusId) {
                         corvane::ui::LoadText(static_cast<UINT>(statusId)).c_str());
         EnableWindow(m_startStopButton, TRUE);
     }
-    PushToControls();
+    ExchangeData(corvane::ui::Exchange::ToControls);
 }
 
-void CBrantelDlg::CancelReportTimeout() {
+void CBrantelDlg::OnStatusReport(std::uint32_t status) {
+    switch (status) {
+    case logview::kStatusRunning:
+        UpdateServiceStatus(IDS_STATE_RUNNING);
+        break;
+    case logview::kStatusStopped:
+        UpdateServiceStatus(IDS_STATE_STOPPED);
+        break;
+    case logview::kStatusTrouble:
+        UpdateServiceStatus(IDS_STATE_TROUBLE);
+        break;
+    default:
+        // An unknown status changes no display; it still ends the wait for a report.
+        break;
+    }
     KillTimer(Handle(), kReportTimer);
 }
 
@@ -180,32 +196,30 @@ void CBrantelDlg::OnButtonStartStop() {
 }
 
 void CBrantelDlg::WaitForServiceToStop() {
-    // No time limit: the service decides when it has gone. The dialog keeps answering at one
-    // message per step; handlers run as usual, timers and socket reports included.
-    bool quitRequested = false;
-    WPARAM quitCode = 0;
+    // No time limit while the dialog is up: the service decides when it has gone. The dialog
+    // keeps answering at one message per step; handlers run as usual, timers and socket reports
+    // included. Once the dialog has been ended (closed) or a quit request came, nobody is
+    // left to wait for: the wait ends, and the quit request is posted again for the dialog's own
+    // loop.
     for (;;) {
         UniqueKernelHandle stopEvent = OpenStopEvent();
         if (!stopEvent) {
-            break;
+            return;
         }
         MSG msg;
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
-                // Not dispatched: the dialog's own loop must see it, so it is posted again once
-                // the wait is over.
-                quitRequested = true;
-                quitCode = msg.wParam;
-            } else {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (Ended()) {
+                return;
             }
         }
         stopEvent.reset();
         Sleep(kStopWaitStepMs);
-    }
-    if (quitRequested) {
-        PostQuitMessage(static_cast<int>(quitCode));
     }
 }
 
@@ -231,10 +245,10 @@ void CBrantelDlg::AppendLog(const char* text) {
     }
     m_logText += text;
     m_logText += "\r\n";
-    PushToControls();
+    ExchangeData(corvane::ui::Exchange::ToControls);
 }
 
 void CBrantelDlg::OnLogEditChange() {
     // Whatever the user typed becomes the log text.
-    TakeFromControls();
+    ExchangeData(corvane::ui::Exchange::FromControls);
 }

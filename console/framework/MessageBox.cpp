@@ -1,6 +1,6 @@
 #include "MessageBox.h"
 
-#include "Strings.h"
+#include "corvanelib/Win32/Text.h"
 
 #include <utility>
 
@@ -41,7 +41,7 @@ void SetDefaultCaption(std::wstring caption) {
 
 const std::wstring& DefaultCaption() {
     if (Caption().empty()) {
-        Caption() = ProgramName();
+        Caption() = corvanelib::ProgramName();
     }
     return Caption();
 }

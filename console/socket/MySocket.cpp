@@ -2,8 +2,6 @@
 
 #include "LogViewCodec.h"
 
-#include <ws2tcpip.h>
-
 static_assert(CMySocket::kFirstPort == logview::kFirstPort &&
                   CMySocket::kPortCount == logview::kPortCount,
               "the console binds where the service sends");
@@ -24,7 +22,7 @@ DWORD CMySocket::Create(HWND window, UINT message) {
     return error;
 }
 
-void CMySocket::OnPacket(char*, int, const char*, unsigned) {}
+void CMySocket::OnPacket(char*, int, const sockaddr_in&) {}
 
 void CMySocket::OnReceive() {
     sockaddr_in sender = {};
@@ -37,9 +35,5 @@ void CMySocket::OnReceive() {
     logview::Scramble(reinterpret_cast<std::uint8_t*>(m_receiveBuffer),
                       static_cast<std::size_t>(received), m_key);
     m_receiveBuffer[received] = '\0';
-    char address[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &sender.sin_addr, address, sizeof(address)) == nullptr) {
-        return;
-    }
-    OnPacket(m_receiveBuffer, received, address, ntohs(sender.sin_port));
+    OnPacket(m_receiveBuffer, received, sender);
 }

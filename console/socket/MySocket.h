@@ -22,8 +22,8 @@ public:
     unsigned BoundPort() const noexcept { return m_boundPort; }
 
     // One unscrambled datagram: `data` points into the receive buffer and is followed by a
-    // zero byte at data[length]; the sender's IPv4 address comes as dotted text.
-    virtual void OnPacket(char* data, int length, const char* senderAddress, unsigned senderPort);
+    // zero byte at data[length].
+    virtual void OnPacket(char* data, int length, const sockaddr_in& sender);
 
 protected:
     void OnReceive() override;

@@ -13,7 +13,7 @@
 
 #include "LogViewCodec.h"
 #include "ShareMem.h"
-#include "Strings.h"
+#include "corvanelib/Win32/Text.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <winsock2.h>
@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-using corvane::ui::ToCodePage;
 using corvanelib::UniqueKernelHandle;
+using corvanelib::WideToCodePage;
 
 namespace {
 
@@ -65,7 +65,7 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
 
 std::string DataDirectory() {
     if (!g_options.dataDir.empty()) {
-        return ToCodePage(g_options.dataDir);
+        return WideToCodePage(g_options.dataDir);
     }
     char folder[MAX_PATH] = {};
     if (FAILED(
@@ -85,7 +85,8 @@ class Standin {
 public:
     Standin()
         : m_key(logview::MakeKey()),
-          m_tagPrefix(g_options.tag.empty() ? std::string() : ToCodePage(g_options.tag) + ": ") {}
+          m_tagPrefix(g_options.tag.empty() ? std::string()
+                                            : WideToCodePage(g_options.tag) + ": ") {}
 
     void Run();
 
