@@ -1,14 +1,11 @@
-// The console's start-up pieces in-process: the directory texts, one console per machine, the
-// error texts, and what becomes of an exception that escapes a dialog handler.
+// The console's start-up pieces in-process: the directory texts, one console per machine and
+// what becomes of an exception that escapes a dialog handler.
 #include "AboutDlg.h"
 #include "AppPaths.h"
 #include "BrantelApp.h"
 #include "MessageBox.h"
 #include "Strings.h"
-#include "SystemErrorText.h"
 #include "resource.h"
-
-#include "corvanelib/Win32/Synchronization/Lock.h"
 
 #include <gtest/gtest.h>
 
@@ -53,23 +50,6 @@ TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened)
     ASSERT_EQ(nullptr, OpenEventW(EVENT_ALL_ACCESS, TRUE, L"Global\\OrvexCorvaneClientMonitor"));
     EXPECT_FALSE(ClaimSingleInstance(second));
     EXPECT_FALSE(second);
-}
-
-TEST(ErrorTexts, SystemTextsAndARefusedLock) {
-    EXPECT_EQ(L"", corvane::SystemErrorText(0x2000FFFFu));
-
-    corvanelib::Mutex mutex;
-    std::wstring text;
-    try {
-        corvanelib::Lock guard(mutex, DWORD{0});
-    } catch (...) {
-        text = DescribeCurrentException();
-    }
-    EXPECT_NE(std::wstring::npos,
-              text.find(L"Corvane Common Lib: Mutex::Lock Error! We dont support a timeout lock! "
-                        L"(Win32\\Synchronization\\Lock:"))
-        << text;
-    EXPECT_NE(std::wstring::npos, text.find(L", error 50)\r\n" + corvane::SystemErrorText(50)));
 }
 
 // An exception that escapes a dialog handler must not unwind through the system's dialog code:
