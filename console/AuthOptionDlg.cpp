@@ -161,8 +161,7 @@ void ShowSaveError(HWND owner, DWORD error) {
     } else {
         text += code;
     }
-    corvane::ui::ShowMessageBox(owner, text, corvane::ui::LoadText(IDS_ERROR_CAPTION),
-                                MB_OK | MB_ICONERROR);
+    corvane::ui::ShowMessageBox(owner, text, corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK);
 }
 
 } // namespace

@@ -115,6 +115,8 @@ TEST_F(OptionsDialogTest, AutoAuthenCheckBoxEnablesTheTextsWhichAreSavedEitherWa
 TEST_F(OptionsDialogTest, GatewayChoiceDrivesTheAddressControl) {
     // A fixed gateway from the file is shown, in the right byte order, and editable.
     Press([](const DialogThread& d) {
+        const LRESULT icon = SendMessageW(d.Window(), WM_GETICON, ICON_BIG, 0);
+        EXPECT_TRUE(icon != 0 && icon == SendMessageW(d.Window(), WM_GETICON, ICON_SMALL, 0));
         EXPECT_TRUE(Checked(d, IDC_FIXED_GATEWAY) && !Checked(d, IDC_SEARCH_GATEWAY));
         EXPECT_EQ(MAKEIPADDRESS(192, 168, 1, 10), Address(d, IPM_GETADDRESS));
         d.Click(IDC_SEARCH_GATEWAY);
