@@ -29,13 +29,10 @@ public:
     // nothing.
     virtual void OnUncaughtException() noexcept {}
 
-    HINSTANCE Instance() const { return m_instance; }
-
     // Runs the hooks; returns the exit code.
     int Run(HINSTANCE instance);
 
 private:
-    HINSTANCE m_instance = nullptr;
     int m_loopExitCode = 0;
 };
 

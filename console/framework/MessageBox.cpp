@@ -13,11 +13,6 @@ MessageBoxHook& Hook() {
     return hook;
 }
 
-std::wstring& Caption() {
-    static std::wstring caption;
-    return caption;
-}
-
 } // namespace
 
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
@@ -35,15 +30,9 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
     return std::exchange(Hook(), std::move(hook));
 }
 
-void SetDefaultCaption(std::wstring caption) {
-    Caption() = std::move(caption);
-}
-
 const std::wstring& DefaultCaption() {
-    if (Caption().empty()) {
-        Caption() = corvanelib::ProgramName();
-    }
-    return Caption();
+    static const std::wstring caption = corvanelib::ProgramName();
+    return caption;
 }
 
 } // namespace corvane::ui

@@ -10,12 +10,10 @@ static_assert(CMySocket::kReceiveSize == logview::kMaxDatagram, "one whole datag
 CMySocket::CMySocket() : m_key(logview::MakeKey()) {}
 
 DWORD CMySocket::Create(HWND window, UINT message) {
-    m_boundPort = kFirstPort;
     DWORD error = WSAEADDRINUSE;
     for (unsigned port = kFirstPort; port < kFirstPort + kPortCount; ++port) {
         error = Open(static_cast<unsigned short>(port), window, message);
         if (error == 0) {
-            m_boundPort = port;
             return 0;
         }
     }

@@ -18,9 +18,6 @@ public:
     // error code of the last port tried.
     DWORD Create(HWND window, UINT message);
 
-    // The port bound by Create (461 before a successful Create).
-    unsigned BoundPort() const noexcept { return m_boundPort; }
-
     // One unscrambled datagram: `data` points into the receive buffer and is followed by a
     // zero byte at data[length].
     virtual void OnPacket(char* data, int length, const sockaddr_in& sender);
@@ -30,6 +27,5 @@ protected:
 
 private:
     char m_receiveBuffer[kReceiveSize + 1] = {};
-    unsigned m_boundPort = kFirstPort;
     logview::Key m_key;
 };
