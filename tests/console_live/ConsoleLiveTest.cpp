@@ -269,25 +269,27 @@ TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
 TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     Open();
     ASSERT_TRUE(ShowsStopped());
-    Log("");
-    const std::string long1019(1019, 'a');
-    Log(long1019);
-    Log("x"); // 1,023 characters: still below the limit
-    ASSERT_TRUE(WaitFor([&] { return LogText() == "\r\n" + long1019 + "\r\nx\r\n"; }));
-    Log("y"); // at 1,024 or more the text is emptied first
-    ASSERT_TRUE(WaitFor([&] { return LogText() == "y\r\n"; }));
-
     // One byte over the receive size is dropped, as is an empty datagram; full size is taken.
     auto datagram = logview::EncodeLogLine(std::string(8176, 'b'), logview::MakeKey());
     datagram.push_back(0);
+    Log("");
     Send(datagram);
     Send({});
     Log("z");
-    ASSERT_TRUE(WaitFor([&] { return LogText() == "y\r\nz\r\n"; }));
+    ASSERT_TRUE(WaitFor([&] { return LogText() == "\r\nz\r\n"; }));
     datagram.pop_back();
     Send(datagram);
     ASSERT_TRUE(
-        WaitFor([&] { return LogText() == "y\r\nz\r\n" + std::string(8176, 'b') + "\r\n"; }));
+        WaitFor([&] { return LogText() == "\r\nz\r\n" + std::string(8176, 'b') + "\r\n"; }));
+
+    // At 1,024 characters or more the text is emptied before the next line; at 1,023 not.
+    Log(std::string(1022, 'a'));
+    Log("x");
+    ASSERT_TRUE(WaitFor([&] { return LogText() == "x\r\n"; }));
+    Log(std::string(1018, 'a'));
+    Log("y");
+    ASSERT_TRUE(
+        WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
 
     // What the user types becomes the log text.
     SendMessageW(dialog->Item(IDC_LOG_EDIT), EM_SETSEL, 0, -1);
