@@ -49,8 +49,9 @@ std::wstring FindString(UINT id, LANGID language) {
 }
 
 TEST(ConsoleResources, TheLanguageSetsHoldTheSameResourcesAndAllTheCodeLoads) {
-    // The sources seen from Wine: a build-tree path is a Z: path.
-    const fs::path sources = std::string("Z:") + CONSOLE_SOURCE_DIR;
+    // Under Wine the host's paths are Z: paths.
+    const std::string dir = CONSOLE_SOURCE_DIR;
+    const fs::path sources = dir[0] == '/' ? "Z:" + dir : dir;
     const std::string header = ReadFile(sources / "res" / "resource.h");
     std::map<std::string, UINT> ids;
     const std::regex define(R"(#define\s+(IDS_\w+)\s+(\d+))");
