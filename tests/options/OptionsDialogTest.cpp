@@ -122,6 +122,7 @@ TEST_F(OptionsDialogTest, GatewayChoiceDrivesTheAddressControl) {
         d.Click(IDC_SEARCH_GATEWAY);
         EXPECT_FALSE(d.Enabled(IDC_GATEWAY_ADDRESS));
         d.Click(IDC_FIXED_GATEWAY);
+        EXPECT_TRUE(d.Enabled(IDC_GATEWAY_ADDRESS));
         Address(d, IPM_SETADDRESS, MAKEIPADDRESS(10, 20, 30, 250));
         d.Click(IDOK);
     });
