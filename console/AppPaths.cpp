@@ -1,32 +1,31 @@
 #include "AppPaths.h"
 
-#include "Strings.h"
-
-#include <winsock2.h>
-#include <windows.h>
-#include <shlobj.h>
+#include "corvanelib/Win32/Text.h"
 
 namespace corvane {
 
 std::string g_dataDirectory;
 std::string g_programDirectory;
 
-void FillAppPaths() {
+DWORD FillAppPaths(int dataFolder) {
+    g_dataDirectory.clear();
     wchar_t folder[MAX_PATH] = {};
-    if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, TRUE)) {
+    const HRESULT found = SHGetFolderPathW(nullptr, dataFolder | CSIDL_FLAG_CREATE, nullptr,
+                                           SHGFP_TYPE_CURRENT, folder);
+    DWORD error = 0;
+    if (found == S_OK) {
         std::wstring data = folder;
         data += L"\\Corvane\\";
         // An existing directory is fine; any other failure shows when the file is used.
         CreateDirectoryW(data.c_str(), nullptr);
-        g_dataDirectory = ui::ToCodePage(data);
+        g_dataDirectory = corvanelib::WideToCodePage(data);
+    } else {
+        error = HRESULT_FACILITY(found) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(found))
+                                                          : ERROR_PATH_NOT_FOUND;
     }
 
-    wchar_t program[MAX_PATH] = {};
-    const DWORD cch = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring path(program, cch < MAX_PATH ? cch : 0);
-    const size_t slash = path.find_last_of(L'\\');
-    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-    g_programDirectory = ui::ToCodePage(path);
+    g_programDirectory = corvanelib::WideToCodePage(corvanelib::ProgramDirectory());
+    return error;
 }
 
 } // namespace corvane

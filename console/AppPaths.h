@@ -3,6 +3,10 @@
 // system code page, like every path the console's records and files use.
 #pragma once
 
+#include <winsock2.h>
+#include <windows.h>
+#include <shlobj.h>
+
 #include <string>
 
 namespace corvane {
@@ -14,7 +18,9 @@ extern std::string g_dataDirectory;
 extern std::string g_programDirectory;
 
 // Fills both texts and creates the data directory (an existing one is fine). Called once by
-// the application's start.
-void FillAppPaths();
+// the application's start. Returns 0, or the system error code when the folder `dataFolder`
+// (a CSIDL, the common application-data folder unless told otherwise) cannot be found; the
+// data directory then stays empty.
+DWORD FillAppPaths(int dataFolder = CSIDL_COMMON_APPDATA);
 
 } // namespace corvane

@@ -12,11 +12,12 @@
 using corvane::ui::DataExchange;
 using corvane::ui::Exchange;
 
-CAuthOptiondlg::CAuthOptiondlg()
-    : ModalDialog(IDD_AUTH_OPTION),
-      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDI_ADVANCED))) {}
+namespace {
 
-std::uint32_t CAuthOptiondlg::NetworkToHost(std::uint32_t address) {
+// Host and network byte order of an IPv4 address. Network order keeps the first octet in the
+// lowest-addressed byte; host order is the number the address control works with, the first
+// octet in the most significant byte.
+std::uint32_t NetworkToHost(std::uint32_t address) {
     unsigned char bytes[4];
     std::memcpy(bytes, &address, sizeof bytes);
     return (static_cast<std::uint32_t>(bytes[0]) << 24) |
@@ -24,7 +25,7 @@ std::uint32_t CAuthOptiondlg::NetworkToHost(std::uint32_t address) {
            (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
 }
 
-std::uint32_t CAuthOptiondlg::HostToNetwork(std::uint32_t address) {
+std::uint32_t HostToNetwork(std::uint32_t address) {
     const unsigned char bytes[4] = {
         static_cast<unsigned char>(address >> 24), static_cast<unsigned char>(address >> 16),
         static_cast<unsigned char>(address >> 8), static_cast<unsigned char>(address)};
@@ -33,14 +34,16 @@ std::uint32_t CAuthOptiondlg::HostToNetwork(std::uint32_t address) {
     return network;
 }
 
+} // namespace
+
+CAuthOptiondlg::CAuthOptiondlg()
+    : ModalDialog(IDD_AUTH_OPTION),
+      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDI_ADVANCED))) {}
+
 void CAuthOptiondlg::DoDataExchange(DataExchange& exchange) {
     exchange.Control(IDC_GATEWAY_ADDRESS, m_gatewayAddressControl);
     exchange.Control(IDC_PASSWORD, m_passwordEdit);
     exchange.Control(IDC_USER_NAME, m_userNameEdit);
-    exchange.Control(IDC_AUTO_AUTH, m_autoAuthenCheck);
-    exchange.Control(IDCANCEL, m_cancelButton);
-    exchange.Control(IDOK, m_okButton);
-    exchange.Control(IDC_CLEAR_LAST_GATEWAY, m_clearLastGatewayButton);
     exchange.Text(IDC_USER_NAME, m_userName);
     exchange.Text(IDC_PASSWORD, m_password);
     exchange.Check(IDC_AUTO_AUTH, m_autoAuthen);
@@ -147,9 +150,23 @@ std::string BufferText(const char (&buffer)[CFileCorvane::kTextBytes]) {
                        end != nullptr ? static_cast<const char*>(end) : buffer + sizeof buffer);
 }
 
+// "writing to the user's config file error:%d" with the save's system error code, captioned
+// like every error box of the console.
+void ShowSaveError(HWND owner, DWORD error) {
+    std::wstring text = corvane::ui::LoadText(IDS_CONFIG_WRITE_ERROR);
+    const std::wstring code = std::to_wstring(error);
+    const std::size_t at = text.find(L"%d");
+    if (at != std::wstring::npos) {
+        text.replace(at, 2, code);
+    } else {
+        text += code;
+    }
+    corvane::ui::ShowMessageBox(owner, text, corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK);
+}
+
 } // namespace
 
-INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path,
+INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND owner,
                            const AuthOptionRunner& run, const ServiceNotifier& notify) {
     CAuthOptiondlg dialog;
     // A file that is missing or unreadable leaves the record as it was: for a fresh one,
@@ -177,7 +194,11 @@ INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path,
     if (dialog.m_clearLastGateway == 1) {
         record.m_lastGateway = 0;
     }
-    record.SaveUserConfig(path.c_str());
+    if (record.SaveUserConfig(path.c_str()) != 0) {
+        // The options did not reach the file: the service has nothing new to read.
+        ShowSaveError(owner, GetLastError());
+        return result;
+    }
     if (notify) {
         notify();
     }

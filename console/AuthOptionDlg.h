@@ -24,21 +24,11 @@ public:
 
     CAuthOptiondlg();
 
-    // Host and network byte order of an IPv4 address. Network order keeps the first octet in
-    // the lowest-addressed byte; host order is the number the address control works with, the
-    // first octet in the most significant byte.
-    static std::uint32_t NetworkToHost(std::uint32_t address);
-    static std::uint32_t HostToNetwork(std::uint32_t address);
-
     // ---- members, in the order the dialog's parts rely on ----
     HICON m_icon; // icon 141, shared: the system frees it
     HWND m_gatewayAddressControl = nullptr;
     HWND m_passwordEdit = nullptr;
     HWND m_userNameEdit = nullptr;
-    HWND m_autoAuthenCheck = nullptr;
-    HWND m_cancelButton = nullptr;
-    HWND m_okButton = nullptr;
-    HWND m_clearLastGatewayButton = nullptr;
     std::string m_userName; // system code page text
     std::string m_password;
     int m_autoAuthen = 0;     // 1: the service authenticates the user when it starts
@@ -72,8 +62,9 @@ using ServiceNotifier = std::function<int()>;
 
 // One use of the Advanced button: loads `record` from `path` (a missing file leaves the record
 // as it was), shows its options in a fresh dialog through `run` and, only when the dialog ends
-// with OK, copies them back, saves the record to `path` and calls `notify`. Returns the
-// dialog's result. Failures to load, save or notify are not reported: the dialog is closed by
-// then and the user has nothing to act on.
-INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path,
+// with OK, copies them back and saves the record to `path`. A saved record is followed by
+// `notify`; a failed save shows an error box with the system error code, owned by `owner`, and
+// the service is not told. Returns the dialog's result. Failures to load or notify are not
+// reported: the user has nothing to act on.
+INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND owner,
                            const AuthOptionRunner& run, const ServiceNotifier& notify);

@@ -2,12 +2,14 @@
 
 #include "AppPaths.h"
 #include "BrantelDlg.h"
+#include "ConsoleMessages.h"
 #include "MessageBox.h"
 #include "Strings.h"
 #include "SystemErrorText.h"
 #include "res/resource.h"
 
 #include "corvanelib/Win32/Synchronization/CorvaneException.h"
+#include "corvanelib/Win32/Text.h"
 
 #include <exception>
 
@@ -23,31 +25,35 @@ bool CBrantelApp::OnInit() {
     }
     m_socketsStarted = true;
 
-    corvane::FillAppPaths();
-    if (!ClaimSingleInstance()) {
+    const DWORD pathError = corvane::FillAppPaths();
+    if (pathError != 0) {
+        corvane::ui::ShowMessageBox(nullptr, corvane::SystemErrorText(pathError),
+                                    corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    if (!ClaimSingleInstance(m_instanceEvent)) {
         return false;
     }
 
     CBrantelDlg dialog;
-    SetMainDialog(&dialog);
     dialog.RunModal();
-    SetMainDialog(nullptr);
     // The modal run was the program; no message loop of our own follows.
     return false;
 }
 
-bool CBrantelApp::ClaimSingleInstance() {
+bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
     corvanelib::UniqueKernelHandle running(OpenEventW(EVENT_ALL_ACCESS, TRUE, kInstanceEventName));
     if (!running) {
         HANDLE created = CreateEventW(nullptr, FALSE, FALSE, kInstanceEventName);
         const DWORD error = GetLastError();
-        m_instanceEvent.reset(created);
+        held.reset(created);
         // Two consoles started at the same moment both miss the event; the later creator
-        // finds it already there and takes the second start's way.
-        if (!m_instanceEvent || error != ERROR_ALREADY_EXISTS) {
+        // finds it already there and takes the second start's way. An event that exists but
+        // cannot be opened at all belongs to a console of another user.
+        if (held ? error != ERROR_ALREADY_EXISTS : error != ERROR_ACCESS_DENIED) {
             return true;
         }
-        m_instanceEvent.reset();
+        held.reset();
     }
     // Let the running console take the foreground, which the system otherwise grants only to
     // the process the user just started.
@@ -79,13 +85,13 @@ std::wstring DescribeCurrentException() {
     try {
         throw;
     } catch (const corvanelib::CorvaneLibLockException& e) {
-        return corvane::ui::FromCodePage(Describe(e) + ", error " + std::to_string(e.ErrorCode()) +
-                                         ")\r\n") +
+        return corvanelib::CodePageToWide(Describe(e) + ", error " + std::to_string(e.ErrorCode()) +
+                                          ")\r\n") +
                corvane::SystemErrorText(e.ErrorCode());
     } catch (const corvanelib::CorvaneException& e) {
-        return corvane::ui::FromCodePage(Describe(e) + ")");
+        return corvanelib::CodePageToWide(Describe(e) + ")");
     } catch (const std::exception& e) {
-        return corvane::ui::FromCodePage(e.what());
+        return corvanelib::CodePageToWide(e.what());
     } catch (...) {
         return L"unknown exception";
     }

@@ -8,10 +8,6 @@
 
 #include <string>
 
-// The registered "OrvexBrantelShowWindow" message: a second start broadcasts it, the running
-// console's main dialog answers by coming to the front.
-extern const UINT g_showWindowMessage;
-
 // Names of the single-instance objects.
 extern const wchar_t kInstanceEventName[]; // "Global\OrvexCorvaneClientMonitor"
 extern const wchar_t kConsoleMutexName[];  // "OrvexBrantel"
@@ -21,6 +17,12 @@ extern const wchar_t kConsoleMutexName[];  // "OrvexBrantel"
 // code and its system text.
 std::wstring DescribeCurrentException();
 
+// One console per machine. When no other console runs, creates the single-instance event into
+// `held` and returns true. Otherwise (the event exists, also when it cannot be opened because
+// another user's console holds it) asks the running console to come to the front and returns
+// false.
+bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held);
+
 class CBrantelApp : public corvane::ui::Application {
 public:
     bool OnInit() override;
@@ -29,10 +31,6 @@ public:
     void OnUncaughtException() noexcept override;
 
 private:
-    // False when another console already runs on this machine (it was asked to come to the
-    // front); otherwise this process now holds the single-instance event.
-    bool ClaimSingleInstance();
-
     corvanelib::UniqueKernelHandle m_instanceEvent;
     bool m_socketsStarted = false;
 };

@@ -1,7 +1,7 @@
 #include "BrantelDlg.h"
 
 #include "AboutDlg.h"
-#include "BrantelApp.h"
+#include "ConsoleMessages.h"
 #include "MessageBox.h"
 #include "Strings.h"
 #include "SystemErrorText.h"
@@ -181,7 +181,7 @@ bool CBrantelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         result = TRUE;
         return true;
     }
-    if (message == kSocketMessage) {
+    if (message == kLogViewSocketMessage) {
         m_socket.OnSocketMessage(wParam, lParam);
         result = 0;
         return true;

@@ -9,6 +9,7 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+#include <cstdint>
 #include <string>
 
 class CBrantelDlg : public corvane::ui::ModalDialog, public ILogViewOwner {
@@ -16,8 +17,6 @@ public:
     // Timer 1: the status-report time-out; timer 2: the service poll.
     static constexpr UINT_PTR kReportTimer = 1;
     static constexpr UINT_PTR kPollTimer = 2;
-    // The log-view socket's network events.
-    static constexpr UINT kSocketMessage = WM_APP + 1;
 
     // `tasks` starts and queries the admission service; tests pass their own.
     explicit CBrantelDlg(IServiceTasks& tasks = CorvaneServiceTasks());
@@ -26,23 +25,13 @@ public:
     // IDS_STATE_TROUBLE set the status line, the Start/Stop label and the running flag and
     // enable the button; any other id (IDS_STATE_SEARCHING) changes none of them. Then pushes
     // the members to the controls.
-    void UpdateServiceStatus(int statusId) override;
-    // Stops the report time-out (timer 1).
-    void CancelReportTimeout() override;
+    void UpdateServiceStatus(int statusId);
+    // A report from the service: shows the state it names (an unknown status shows nothing)
+    // and stops the report time-out (timer 1).
+    void OnStatusReport(std::uint32_t status) override;
     // Appends `text` and "\r\n" to the log text, emptying it first once it holds 1,024
     // characters or more.
     void AppendLog(const char* text) override;
-
-    // The port the log-view socket is bound to (461 up).
-    unsigned LogViewPort() const { return m_socket.BoundPort(); }
-
-    // Pushes the members' values to the controls (false when the dialog is not up).
-    bool PushToControls() { return ExchangeData(corvane::ui::Exchange::ToControls); }
-    // Takes the controls' values into the members.
-    bool TakeFromControls() { return ExchangeData(corvane::ui::Exchange::FromControls); }
-
-    const std::wstring& ErrorCaption() const { return m_errorCaption; }
-    HICON WindowIcon() const { return m_icon; }
 
 protected:
     void DoDataExchange(corvane::ui::DataExchange& exchange) override;
@@ -71,6 +60,7 @@ private:
     BOOL StartLogView();
     void OnButtonStartStop();
     void WaitForServiceToStop();
+    void ServeUntilServiceStops();
     void OnButtonTrayIcon();
     void OnLogEditChange();
     void ShowErrorBox(DWORD code);

@@ -10,7 +10,7 @@ void CBrantelDlg::OnButtonAdvanced() {
     // service or the user made meanwhile are shown.
     CFileCorvane record(corvane::g_programDirectory);
     RunAdvancedOptions(
-        record, corvane::g_dataDirectory + "userconfig.ini",
+        record, corvane::g_dataDirectory + "userconfig.ini", Handle(),
         [this](CAuthOptiondlg& dialog) { return dialog.RunModal(Handle()); },
         [this] { return m_shareMem.NotifyService(); });
 }

@@ -2,6 +2,8 @@
 // timers, the Start/Stop and tray-icon buttons, and the log-view socket with the log text.
 #include "BrantelDlg.h"
 
+#include "ConsoleMessages.h"
+#include "LogViewCodec.h"
 #include "MessageBox.h"
 #include "Strings.h"
 #include "SystemErrorText.h"
@@ -23,13 +25,13 @@ constexpr DWORD kAlreadyRunningPauseMs = 500;
 constexpr DWORD kStartTimeoutMs = 5000;
 constexpr size_t kLogTextLimit = 1024;
 
-// Shows the wait cursor while the dialog's thread blocks, and the one before afterwards.
-class WaitCursor {
+// Shows a cursor while the dialog's thread is busy, and the one before afterwards.
+class BusyCursor {
 public:
-    WaitCursor() : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(m_previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
+    explicit BusyCursor(LPCWSTR cursorId) : m_previous(SetCursor(LoadCursorW(nullptr, cursorId))) {}
+    ~BusyCursor() { SetCursor(m_previous); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
 
 private:
     HCURSOR m_previous;
@@ -76,7 +78,7 @@ void CBrantelDlg::OpenServiceLink() {
 }
 
 BOOL CBrantelDlg::StartLogView() {
-    const DWORD error = m_socket.Create(Handle(), kSocketMessage);
+    const DWORD error = m_socket.Create(Handle(), kLogViewSocketMessage);
     if (error != 0) {
         // No timers then: the button stays enabled and the display changes only when it is
         // used.
@@ -108,10 +110,24 @@ void CBrantelDlg::UpdateServiceStatus(int statusId) {
                         corvane::ui::LoadText(static_cast<UINT>(statusId)).c_str());
         EnableWindow(m_startStopButton, TRUE);
     }
-    PushToControls();
+    ExchangeData(corvane::ui::Exchange::ToControls);
 }
 
-void CBrantelDlg::CancelReportTimeout() {
+void CBrantelDlg::OnStatusReport(std::uint32_t status) {
+    switch (status) {
+    case logview::kStatusRunning:
+        UpdateServiceStatus(IDS_STATE_RUNNING);
+        break;
+    case logview::kStatusStopped:
+        UpdateServiceStatus(IDS_STATE_STOPPED);
+        break;
+    case logview::kStatusTrouble:
+        UpdateServiceStatus(IDS_STATE_TROUBLE);
+        break;
+    default:
+        // An unknown status changes no display; it still ends the wait for a report.
+        break;
+    }
     KillTimer(Handle(), kReportTimer);
 }
 
@@ -148,7 +164,7 @@ void CBrantelDlg::OnButtonStartStop() {
             WaitForServiceToStop();
         }
     } else {
-        const WaitCursor waiting; // the service tasks below block for up to 5 s
+        const BusyCursor waiting(IDC_WAIT); // the service tasks below block for up to 5 s
         SERVICE_STATUS status = {};
         const DWORD checked = m_tasks.CheckServiceStatus(status);
         bool starting = false;
@@ -193,37 +209,38 @@ void CBrantelDlg::OnButtonStartStop() {
 }
 
 void CBrantelDlg::WaitForServiceToStop() {
-    // No time limit: the service decides when it has gone. The dialog keeps answering at one
-    // message per step; handlers run as usual, timers and socket reports included.
-    bool quitRequested = false;
-    WPARAM quitCode = 0;
     // The app-starting cursor over the dialog while it waits but still answers.
+    const BusyCursor busy(IDC_APPSTARTING);
     m_stopWaiting = true;
-    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    ServeUntilServiceStops();
+    m_stopWaiting = false;
+}
+
+void CBrantelDlg::ServeUntilServiceStops() {
+    // No time limit while the dialog is up: the service decides when it has gone. The dialog
+    // keeps answering at one message per step; handlers run as usual, timers and socket reports
+    // included. Once the dialog has been ended (closed) or a quit request came, nobody is
+    // left to wait for: the wait ends, and the quit request is posted again for the dialog's own
+    // loop.
     for (;;) {
         UniqueKernelHandle stopEvent = OpenStopEvent();
         if (!stopEvent) {
-            break;
+            return;
         }
         MSG msg;
         if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
-                // Not dispatched: the dialog's own loop must see it, so it is posted again once
-                // the wait is over.
-                quitRequested = true;
-                quitCode = msg.wParam;
-            } else {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (Ended()) {
+                return;
             }
         }
         stopEvent.reset();
         Sleep(kStopWaitStepMs);
-    }
-    m_stopWaiting = false;
-    SetCursor(previous);
-    if (quitRequested) {
-        PostQuitMessage(static_cast<int>(quitCode));
     }
 }
 
@@ -249,10 +266,10 @@ void CBrantelDlg::AppendLog(const char* text) {
     }
     m_logText += text;
     m_logText += "\r\n";
-    PushToControls();
+    ExchangeData(corvane::ui::Exchange::ToControls);
 }
 
 void CBrantelDlg::OnLogEditChange() {
     // Whatever the user typed becomes the log text.
-    TakeFromControls();
+    ExchangeData(corvane::ui::Exchange::FromControls);
 }

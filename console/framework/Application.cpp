@@ -29,7 +29,6 @@ int Application::OnExit() {
 }
 
 int Application::Run(HINSTANCE instance) {
-    m_instance = instance;
     SetResourceModule(instance);
     EnsureCommonControls();
     try {

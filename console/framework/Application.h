@@ -8,8 +8,6 @@
 
 namespace corvane::ui {
 
-class ModalDialog;
-
 class Application {
 public:
     Application();
@@ -31,18 +29,10 @@ public:
     // nothing.
     virtual void OnUncaughtException() noexcept {}
 
-    // The dialog that stands for the program while it runs (may be null).
-    ModalDialog* MainDialog() const { return m_mainDialog; }
-    void SetMainDialog(ModalDialog* dialog) { m_mainDialog = dialog; }
-
-    HINSTANCE Instance() const { return m_instance; }
-
     // Runs the hooks; returns the exit code.
     int Run(HINSTANCE instance);
 
 private:
-    HINSTANCE m_instance = nullptr;
-    ModalDialog* m_mainDialog = nullptr;
     int m_loopExitCode = 0;
 };
 

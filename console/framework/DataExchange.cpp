@@ -1,11 +1,6 @@
 #include "DataExchange.h"
 
-#include "Strings.h"
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cwctype>
+#include "corvanelib/Win32/Text.h"
 
 namespace corvane::ui {
 
@@ -30,28 +25,11 @@ bool IsRadioButton(HWND window) {
 } // namespace
 
 HWND DataExchange::Item(int id) {
-    if (!Ok()) {
-        return nullptr;
-    }
     return GetDlgItem(m_dialog, id);
 }
 
 void DataExchange::Control(int id, HWND& window) {
-    if (Ok()) {
-        window = GetDlgItem(m_dialog, id);
-    }
-}
-
-void DataExchange::Text(int id, std::wstring& value) {
-    HWND item = Item(id);
-    if (item == nullptr) {
-        return;
-    }
-    if (ToControls()) {
-        SetWindowTextW(item, value.c_str());
-    } else {
-        value = WindowText(item);
-    }
+    window = GetDlgItem(m_dialog, id);
 }
 
 void DataExchange::Text(int id, std::string& value) {
@@ -60,38 +38,10 @@ void DataExchange::Text(int id, std::string& value) {
         return;
     }
     if (ToControls()) {
-        SetWindowTextW(item, FromCodePage(value).c_str());
+        SetWindowTextW(item, corvanelib::CodePageToWide(value).c_str());
     } else {
-        value = ToCodePage(WindowText(item));
+        value = corvanelib::WideToCodePage(WindowText(item));
     }
-}
-
-void DataExchange::Int(int id, int& value) {
-    HWND item = Item(id);
-    if (item == nullptr) {
-        return;
-    }
-    if (ToControls()) {
-        SetWindowTextW(item, std::to_wstring(value).c_str());
-        return;
-    }
-    const std::wstring text = WindowText(item);
-    const wchar_t* begin = text.c_str();
-    while (std::iswspace(*begin)) {
-        ++begin;
-    }
-    wchar_t* end = nullptr;
-    errno = 0;
-    const long parsed = std::wcstol(begin, &end, 10);
-    while (end != nullptr && std::iswspace(*end)) {
-        ++end;
-    }
-    if (end == begin || end == nullptr || *end != L'\0' || errno == ERANGE || parsed < INT_MIN ||
-        parsed > INT_MAX) {
-        m_failedControl = id;
-        return;
-    }
-    value = static_cast<int>(parsed);
 }
 
 void DataExchange::Check(int id, int& value) {

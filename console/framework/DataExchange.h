@@ -17,19 +17,12 @@ class DataExchange {
 public:
     DataExchange(HWND dialog, Exchange direction) : m_dialog(dialog), m_direction(direction) {}
 
-    Exchange Direction() const { return m_direction; }
     bool ToControls() const { return m_direction == Exchange::ToControls; }
-    // False once a control held a value that cannot be taken (the rest is then skipped).
-    bool Ok() const { return m_failedControl == 0; }
-    int FailedControl() const { return m_failedControl; }
 
     // Binds a member to control `id`'s window; the binding is made in both directions.
     void Control(int id, HWND& window);
-    // A control's text as UTF-16, or as 8-bit text in the system code page.
-    void Text(int id, std::wstring& value);
+    // A control's text as 8-bit text in the system code page.
     void Text(int id, std::string& value);
-    // A signed decimal integer; text that is not one (or is out of range) fails the exchange.
-    void Int(int id, int& value);
     // A check box: 0 cleared, 1 checked, 2 indeterminate.
     void Check(int id, int& value);
     // A radio group that starts with control `firstId` and runs up to the next control with
@@ -41,7 +34,6 @@ private:
 
     HWND m_dialog;
     Exchange m_direction;
-    int m_failedControl = 0;
 };
 
 } // namespace corvane::ui

@@ -1,6 +1,6 @@
 #include "MessageBox.h"
 
-#include "Strings.h"
+#include "corvanelib/Win32/Text.h"
 
 #include <utility>
 
@@ -11,11 +11,6 @@ namespace {
 MessageBoxHook& Hook() {
     static MessageBoxHook hook;
     return hook;
-}
-
-std::wstring& Caption() {
-    static std::wstring caption;
-    return caption;
 }
 
 } // namespace
@@ -35,15 +30,9 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
     return std::exchange(Hook(), std::move(hook));
 }
 
-void SetDefaultCaption(std::wstring caption) {
-    Caption() = std::move(caption);
-}
-
 const std::wstring& DefaultCaption() {
-    if (Caption().empty()) {
-        Caption() = ProgramName();
-    }
-    return Caption();
+    static const std::wstring caption = corvanelib::ProgramName();
+    return caption;
 }
 
 } // namespace corvane::ui

@@ -24,14 +24,13 @@ using MessageBoxHook = std::function<int(const MessageBoxRequest&)>;
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                    UINT type = MB_OK);
 
-// Shows a box captioned with the program's default caption (see SetDefaultCaption).
+// Shows a box captioned with the program's name.
 int ShowMessageBox(HWND owner, const std::wstring& text, UINT type = MB_OK);
 
 // Installs `hook` (an empty hook restores the real boxes); returns the previous one.
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
-// The caption of boxes shown without one: the program's name unless set otherwise.
-void SetDefaultCaption(std::wstring caption);
+// The caption of boxes shown without one: the program's name.
 const std::wstring& DefaultCaption();
 
 } // namespace corvane::ui

@@ -19,19 +19,12 @@ bool ModalDialog::ExchangeData(Exchange direction) {
     }
     DataExchange exchange(m_window, direction);
     DoDataExchange(exchange);
-    if (!exchange.Ok()) {
-        HWND failed = GetDlgItem(m_window, exchange.FailedControl());
-        if (failed != nullptr) {
-            SetFocus(failed);
-            SendMessageW(failed, EM_SETSEL, 0, -1);
-        }
-        return false;
-    }
     return true;
 }
 
 void ModalDialog::EndDialog(INT_PTR result) {
     if (m_window != nullptr) {
+        m_ended = true;
         ::EndDialog(m_window, result);
     }
 }
@@ -94,6 +87,7 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wPara
         self = reinterpret_cast<ModalDialog*>(lParam);
         SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
         self->m_window = window;
+        self->m_ended = false;
     } else {
         self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     }

@@ -24,13 +24,15 @@ public:
     // The dialog's window while it runs, null otherwise.
     HWND Handle() const { return m_window; }
     HWND Item(int id) const { return GetDlgItem(m_window, id); }
-    UINT TemplateId() const { return m_templateId; }
 
-    // Exchanges every binding of DoDataExchange in the given direction; false when a control
-    // held a value that could not be taken (that control then has the focus).
+    // Exchanges every binding of DoDataExchange in the given direction; false when the dialog
+    // is not up.
     bool ExchangeData(Exchange direction);
 
     void EndDialog(INT_PTR result);
+    // True once EndDialog was called in this run: the modal loop ends when control returns to
+    // it. A handler that runs a message loop of its own leaves it then.
+    bool Ended() const { return m_ended; }
 
 protected:
     // Lists the bindings between members and controls.
@@ -41,7 +43,7 @@ protected:
     virtual BOOL OnInitDialog();
     // WM_COMMAND; true when handled. The default sends IDOK to OnOK and IDCANCEL to OnCancel.
     virtual bool OnCommand(int id, int notifyCode, HWND control);
-    // Takes the controls' data into the members; ends the dialog with IDOK when that worked.
+    // Takes the controls' data into the members and ends the dialog with IDOK.
     virtual void OnOK();
     // Ends the dialog with IDCANCEL.
     virtual void OnCancel();
@@ -64,6 +66,7 @@ private:
 
     UINT m_templateId;
     HWND m_window = nullptr;
+    bool m_ended = false;
 };
 
 } // namespace corvane::ui

@@ -1,5 +1,6 @@
-// String resources and the two text forms of the console: UTF-16 for the window system,
-// 8-bit text in the system code page for the console's own records and files.
+// String resources of the console, as UTF-16 for the window system or as 8-bit text in the
+// system code page for the console's own records and files (corvanelib/Win32/Text.h converts
+// between the two).
 #pragma once
 
 #include <winsock2.h>
@@ -17,11 +18,5 @@ void SetResourceModule(HINSTANCE module);
 std::wstring LoadText(UINT id);
 // The same text in the system code page.
 std::string LoadText8(UINT id);
-
-std::string ToCodePage(const std::wstring& text);
-std::wstring FromCodePage(const std::string& text);
-
-// The program file's name without folder and extension ("Brantel").
-std::wstring ProgramName();
 
 } // namespace corvane::ui

@@ -10,7 +10,7 @@ public:
     // Datagrams are ignored until an owner is set.
     void SetOwner(ILogViewOwner* owner) noexcept { m_owner = owner; }
 
-    void OnPacket(char* data, int length, const char* senderAddress, unsigned senderPort) override;
+    void OnPacket(char* data, int length, const sockaddr_in& sender) override;
 
 private:
     ILogViewOwner* m_owner = nullptr;

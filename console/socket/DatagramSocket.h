@@ -27,7 +27,6 @@ public:
     // a socket other than the one held (left in the queue by an earlier socket) are ignored.
     void OnSocketMessage(WPARAM wParam, LPARAM lParam);
 
-    bool IsOpen() const noexcept { return static_cast<bool>(m_socket); }
     SOCKET Handle() const noexcept { return m_socket.get(); }
 
 protected:

@@ -4,11 +4,7 @@
 
 #include <vector>
 
-bool IsThisMachineAddress(const char* address, SOCKET s) {
-    in_addr sender = {};
-    if (address == nullptr || inet_pton(AF_INET, address, &sender) != 1) {
-        return false;
-    }
+bool IsThisMachineAddress(const in_addr& sender, SOCKET s) {
     if ((ntohl(sender.s_addr) >> 24) == 127) {
         return true;
     }

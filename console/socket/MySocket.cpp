@@ -2,8 +2,6 @@
 
 #include "LogViewCodec.h"
 
-#include <ws2tcpip.h>
-
 static_assert(CMySocket::kFirstPort == logview::kFirstPort &&
                   CMySocket::kPortCount == logview::kPortCount,
               "the console binds where the service sends");
@@ -12,19 +10,17 @@ static_assert(CMySocket::kReceiveSize == logview::kMaxDatagram, "one whole datag
 CMySocket::CMySocket() : m_key(logview::MakeKey()) {}
 
 DWORD CMySocket::Create(HWND window, UINT message) {
-    m_boundPort = kFirstPort;
     DWORD error = WSAEADDRINUSE;
     for (unsigned port = kFirstPort; port < kFirstPort + kPortCount; ++port) {
         error = Open(static_cast<unsigned short>(port), window, message);
         if (error == 0) {
-            m_boundPort = port;
             return 0;
         }
     }
     return error;
 }
 
-void CMySocket::OnPacket(char*, int, const char*, unsigned) {}
+void CMySocket::OnPacket(char*, int, const sockaddr_in&) {}
 
 void CMySocket::OnReceive() {
     sockaddr_in sender = {};
@@ -37,9 +33,5 @@ void CMySocket::OnReceive() {
     logview::Scramble(reinterpret_cast<std::uint8_t*>(m_receiveBuffer),
                       static_cast<std::size_t>(received), m_key);
     m_receiveBuffer[received] = '\0';
-    char address[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &sender.sin_addr, address, sizeof(address)) == nullptr) {
-        return;
-    }
-    OnPacket(m_receiveBuffer, received, address, ntohs(sender.sin_port));
+    OnPacket(m_receiveBuffer, received, sender);
 }

@@ -18,18 +18,14 @@ public:
     // error code of the last port tried.
     DWORD Create(HWND window, UINT message);
 
-    // The port bound by Create (461 before a successful Create).
-    unsigned BoundPort() const noexcept { return m_boundPort; }
-
     // One unscrambled datagram: `data` points into the receive buffer and is followed by a
-    // zero byte at data[length]; the sender's IPv4 address comes as dotted text.
-    virtual void OnPacket(char* data, int length, const char* senderAddress, unsigned senderPort);
+    // zero byte at data[length].
+    virtual void OnPacket(char* data, int length, const sockaddr_in& sender);
 
 protected:
     void OnReceive() override;
 
 private:
     char m_receiveBuffer[kReceiveSize + 1] = {};
-    unsigned m_boundPort = kFirstPort;
     logview::Key m_key;
 };

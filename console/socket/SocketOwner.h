@@ -1,14 +1,15 @@
-// What the log-view socket needs from the window that owns it: the three operations that
-// status reports and log lines drive. The main dialog implements it; tests supply their own.
+// What the log-view socket needs from the window that owns it: the two things its datagrams
+// carry. The main dialog implements it; tests supply their own.
 #pragma once
+
+#include <cstdint>
 
 class ILogViewOwner {
 public:
-    // Shows the service state named by a status string id (106 running, 107 stopped,
-    // 108 trouble).
-    virtual void UpdateServiceStatus(int statusId) = 0;
-    // A status report arrived: the pending report time-out no longer applies.
-    virtual void CancelReportTimeout() = 0;
+    // A status report arrived with `status` (logview::kStatusRunning, kStatusStopped,
+    // kStatusTrouble, or any other value the service sent). Any report at all shows that the
+    // service is talking.
+    virtual void OnStatusReport(std::uint32_t status) = 0;
     // Appends one line of the service's log (8-bit text in the system code page,
     // zero-terminated) to the log text.
     virtual void AppendLog(const char* text) = 0;

@@ -1,207 +1,158 @@
-// The main dialog's shell in-process: system menu, icons, collapsed layout, the Log button and
-// the show-window request. The checks run inside the dialog's modal loop.
+// The console's start-up pieces in-process (the directory texts, one console per machine, what
+// becomes of an exception that escapes a dialog handler) and a mechanical check of its
+// resources: every language set holds the same strings, and every string id the console's code
+// names exists in them.
+#include "AboutDlg.h"
 #include "AppPaths.h"
 #include "BrantelApp.h"
-#include "BrantelDlg.h"
 #include "MessageBox.h"
 #include "Strings.h"
-#include "SystemErrorText.h"
 #include "resource.h"
-
-#include "corvanelib/Win32/Synchronization/Lock.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <functional>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <stdexcept>
-#include <string>
 
 namespace {
 
-constexpr UINT kRunChecks = WM_APP + 40;
+namespace fs = std::filesystem;
 
-class ShellProbe : public CBrantelDlg {
-public:
-    explicit ShellProbe(std::function<void(ShellProbe&)> checks) : m_checks(std::move(checks)) {}
-
-protected:
-    BOOL OnInitDialog() override {
-        const BOOL result = CBrantelDlg::OnInitDialog();
-        PostMessageW(Handle(), kRunChecks, 0, 0);
-        return result;
-    }
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
-        if (message == kRunChecks) {
-            m_checks(*this);
-            EndDialog(IDCANCEL);
-            return true;
-        }
-        return CBrantelDlg::OnMessage(message, wParam, lParam, result);
-    }
-
-private:
-    std::function<void(ShellProbe&)> m_checks;
+constexpr LANGID kLanguages[] = {
+    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+    MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
+    MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL),
 };
 
-std::wstring ItemText(HWND item) {
-    wchar_t buffer[256] = {};
-    GetWindowTextW(item, buffer, 256);
-    return buffer;
+std::string ReadFile(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
-std::wstring MenuText(HMENU menu, int position) {
-    wchar_t buffer[128] = {};
-    GetMenuStringW(menu, static_cast<UINT>(position), buffer, 128, MF_BYPOSITION);
-    return buffer;
-}
-
-class Shell : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // Boxes of the dialog's live parts (no service here) are answered at once.
-        corvane::ui::SetMessageBoxHook([](const corvane::ui::MessageBoxRequest&) { return IDOK; });
+// String `id` of the given language set; empty when that set lacks it.
+std::wstring FindString(UINT id, LANGID language) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC block = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    if (block == nullptr) {
+        return std::wstring();
     }
-    void TearDown() override { corvane::ui::SetMessageBoxHook({}); }
-};
-
-TEST_F(Shell, MenuIconsLayoutLogButtonAndShowRequest) {
-    ShellProbe dialog([](ShellProbe& d) {
-        HMENU menu = GetSystemMenu(d.Handle(), FALSE);
-        const int count = GetMenuItemCount(menu);
-        ASSERT_GE(count, 2);
-        EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
-        EXPECT_EQ(MenuText(menu, count - 1), L"about brantel(&A)...");
-        EXPECT_TRUE(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR);
-
-        EXPECT_NE(d.WindowIcon(), nullptr);
-        EXPECT_EQ(SendMessageW(d.Handle(), WM_GETICON, ICON_BIG, 0),
-                  reinterpret_cast<LRESULT>(d.WindowIcon()));
-        EXPECT_EQ(SendMessageW(d.Handle(), WM_GETICON, ICON_SMALL, 0),
-                  reinterpret_cast<LRESULT>(d.WindowIcon()));
-        EXPECT_EQ(SendMessageW(d.Handle(), WM_QUERYDRAGICON, 0, 0),
-                  reinterpret_cast<LRESULT>(d.WindowIcon()));
-        EXPECT_NE(SendMessageW(d.Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0), 0);
-        EXPECT_NE(SendMessageW(d.Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0), 0);
-
-        EXPECT_FALSE(IsWindowVisible(d.Item(IDC_TRAY_ICON)));
-        EXPECT_FALSE(IsWindowVisible(d.Item(IDC_LOG)));
-        EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
-        EXPECT_EQ(d.ErrorCaption(), L"error");
-
-        RECT window = {}, edit = {}, status = {};
-        GetWindowRect(d.Handle(), &window);
-        GetWindowRect(d.Item(IDC_LOG_EDIT), &edit);
-        GetWindowRect(d.Item(IDC_STATUS), &status);
-        EXPECT_EQ(window.bottom, edit.top) << "the window ends right above the log pane";
-        EXPECT_LT(status.bottom, window.bottom);
-
-        // The Log button changes nothing: neither the layout nor the texts.
-        const std::wstring logText = ItemText(d.Item(IDC_LOG_EDIT));
-        SendMessageW(d.Handle(), WM_COMMAND, MAKEWPARAM(IDC_LOG, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(d.Item(IDC_LOG)));
-        RECT after = {};
-        GetWindowRect(d.Handle(), &after);
-        EXPECT_TRUE(EqualRect(&window, &after));
-        EXPECT_EQ(ItemText(d.Item(IDC_LOG)), L"log>");
-        EXPECT_EQ(ItemText(d.Item(IDC_LOG_EDIT)), logText);
-
-        // A move to a monitor of 192 DPI (the session's is 96): the button images come at the
-        // size for it.
-        SendMessageW(d.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
-                     reinterpret_cast<LPARAM>(&window));
-        for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
-            ICONINFO info = {};
-            BITMAP bitmap = {};
-            ASSERT_TRUE(GetIconInfo(
-                reinterpret_cast<HICON>(SendMessageW(d.Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
-                &info));
-            GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-            DeleteObject(info.hbmColor);
-            DeleteObject(info.hbmMask);
-            EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
-        }
-
-        // The show-window request shows a hidden dialog and leaves a minimized one minimized.
-        ShowWindow(d.Handle(), SW_HIDE);
-        EXPECT_EQ(SendMessageW(d.Handle(), g_showWindowMessage, 0, 0), 0);
-        EXPECT_TRUE(IsWindowVisible(d.Handle()));
-        EXPECT_FALSE(IsIconic(d.Handle()));
-        ShowWindow(d.Handle(), SW_MINIMIZE);
-        SendMessageW(d.Handle(), g_showWindowMessage, 0, 0);
-        EXPECT_TRUE(IsIconic(d.Handle()));
-        EXPECT_TRUE(IsWindowVisible(d.Handle()));
-    });
-    dialog.RunModal();
+    const auto* entry = static_cast<const WCHAR*>(LockResource(LoadResource(module, block)));
+    for (UINT i = 0; i < id % 16; ++i) {
+        entry += 1 + *entry;
+    }
+    return std::wstring(entry + 1, *entry);
 }
 
-TEST(AppPaths, ProgramAndDataDirectoriesEndWithABackslash) {
-    corvane::FillAppPaths();
+TEST(ConsoleResources, TheLanguageSetsHoldTheSameResourcesAndAllTheCodeLoads) {
+    // Under Wine the host's paths are Z: paths.
+    const std::string dir = CONSOLE_SOURCE_DIR;
+    const fs::path sources = dir[0] == '/' ? "Z:" + dir : dir;
+    const std::string header = ReadFile(sources / "res" / "resource.h");
+    std::map<std::string, UINT> ids;
+    const std::regex define(R"(#define\s+(IDS_\w+)\s+(\d+))");
+    for (std::sregex_iterator it(header.begin(), header.end(), define), end; it != end; ++it) {
+        ids[(*it)[1].str()] = static_cast<UINT>(std::stoul((*it)[2].str()));
+    }
+    ASSERT_GE(ids.size(), 10u) << "resource.h not read";
+    for (const auto& [name, id] : ids) {
+        for (LANGID language : kLanguages) {
+            EXPECT_EQ(FindString(id, kLanguages[0]).empty(), FindString(id, language).empty())
+                << name << " " << language;
+        }
+    }
+    size_t scanned = 0;
+    const std::regex name(R"(\bIDS_\w+)");
+    for (const auto& file : fs::recursive_directory_iterator(sources)) {
+        const fs::path& path = file.path();
+        if (path.parent_path().filename() == "res" ||
+            (path.extension() != ".cpp" && path.extension() != ".h")) {
+            continue;
+        }
+        const std::string text = ReadFile(path);
+        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) {
+            ++scanned;
+            ASSERT_TRUE(ids.count(it->str())) << it->str() << " is used but not defined";
+            EXPECT_NE(L"", FindString(ids.at(it->str()), kLanguages[0])) << it->str();
+        }
+    }
+    EXPECT_GT(scanned, 10u) << "the sources were not scanned";
+
+    // Texts come out of the UTF-8 sources as the right characters.
+    EXPECT_EQ(L"\x5BF9\x4E0D\x8D77\xFF0C\x60A8\x8F93\x5165\x7684\x7528\x6237\x540D\x6216\x5BC6"
+              L"\x7801\x957F\x5EA6\x8FC7\x957F",
+              FindString(IDS_CREDENTIALS_TOO_LONG, kLanguages[1]));
+}
+
+TEST(AppPaths, DirectoriesEndWithABackslashAndAMissingDataFolderIsAnError) {
+    ASSERT_EQ(0u, corvane::FillAppPaths());
     char program[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, program, MAX_PATH);
     EXPECT_EQ(std::string(program), corvane::g_programDirectory + "console_shell_test.exe");
+    const std::string data = corvane::g_dataDirectory;
+    EXPECT_EQ("\\Corvane\\", data.substr(data.size() - 9));
+    EXPECT_TRUE(CreateDirectoryA(data.c_str(), nullptr) == FALSE &&
+                GetLastError() == ERROR_ALREADY_EXISTS);
 
-    const std::string& data = corvane::g_dataDirectory;
-    ASSERT_GT(data.size(), 9u);
-    EXPECT_EQ(data.substr(data.size() - 9), "\\Corvane\\");
-    const DWORD attributes = GetFileAttributesA(data.c_str());
-    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A folder the system cannot find: its error, and no data directory to put files in.
+    EXPECT_NE(0u, corvane::FillAppPaths(0x7F));
+    EXPECT_EQ("", corvane::g_dataDirectory);
 }
 
-TEST(SystemErrorText, GivesTheSystemTextOrNothing) {
-    EXPECT_NE(corvane::SystemErrorText(ERROR_FILE_NOT_FOUND), L"");
-    EXPECT_NE(corvane::SystemErrorText(ERROR_TIMEOUT),
-              corvane::SystemErrorText(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(corvane::SystemErrorText(0x2000FFFFu), L"");
-}
+TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened) {
+    corvanelib::UniqueKernelHandle first, second;
+    ASSERT_TRUE(ClaimSingleInstance(first));
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(ClaimSingleInstance(second));
+    EXPECT_FALSE(second);
+    first.reset();
 
-TEST(UncaughtException, ARefusedLockIsDescribedWithItsCodeAndSystemText) {
-    corvanelib::Mutex mutex;
-    std::wstring text;
-    try {
-        corvanelib::Lock guard(mutex, DWORD{0});
-    } catch (...) {
-        text = DescribeCurrentException();
-    }
-    EXPECT_NE(std::wstring::npos,
-              text.find(L"Corvane Common Lib: Mutex::Lock Error! We dont support a timeout lock! "
-                        L"(Win32\\Synchronization\\Lock:"))
-        << text;
-    EXPECT_NE(std::wstring::npos, text.find(L", error 50)\r\n" + corvane::SystemErrorText(50)));
+    // Another user's console: the event exists and grants this user no access at all.
+    ACL empty;
+    InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+    SECURITY_DESCRIPTOR denyAll;
+    InitializeSecurityDescriptor(&denyAll, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&denyAll, TRUE, &empty, FALSE);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &denyAll, FALSE};
+    corvanelib::UniqueKernelHandle foreign(
+        CreateEventW(&attributes, FALSE, FALSE, L"Global\\OrvexCorvaneClientMonitor"));
+    ASSERT_TRUE(foreign);
+    ASSERT_EQ(nullptr, OpenEventW(EVENT_ALL_ACCESS, TRUE, L"Global\\OrvexCorvaneClientMonitor"));
+    EXPECT_FALSE(ClaimSingleInstance(second));
+    EXPECT_FALSE(second);
 }
 
 // An exception that escapes a dialog handler must not unwind through the system's dialog code:
-// the console reports it in an error box and the process ends with its own exit code. The
-// test runs itself again as the child that throws.
-TEST(UncaughtException, EscapingAHandlerShowsABoxAndEndsTheProcess) {
-    wchar_t boxFile[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", boxFile, MAX_PATH) != 0) {
+// the console shows it in an error box before the process ends. The test runs itself again as
+// the child that throws; the child's box answers with an exit code of its own.
+TEST(UncaughtException, EscapingAHandlerShowsAnErrorBox) {
+    constexpr UINT kRightBox = 40;
+    if (GetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", nullptr, 0) != 0) {
         CBrantelApp app;
-        corvane::ui::SetMessageBoxHook([&](const corvane::ui::MessageBoxRequest& box) {
-            if (FILE* out = _wfopen(boxFile, L"wb")) {
-                std::fputws((box.caption + L"|" + box.text).c_str(), out);
-                std::fclose(out);
-            }
+        corvane::ui::SetMessageBoxHook([](const corvane::ui::MessageBoxRequest& box) {
+            ExitProcess(box.caption == corvane::ui::LoadText(IDS_ERROR_CAPTION) &&
+                                box.text == L"handler failed"
+                            ? kRightBox
+                            : kRightBox + 1);
             return IDOK;
         });
-        ShellProbe dialog([](ShellProbe&) { throw std::runtime_error("handler failed"); });
+        struct Throwing : CAboutDlg {
+            BOOL OnInitDialog() override { throw std::runtime_error("handler failed"); }
+        } dialog;
         dialog.RunModal();
-        ADD_FAILURE() << "the dialog run returned";
-        return;
+        ExitProcess(kRightBox + 2);
     }
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring box = std::wstring(temp) + L"shell-test-box.txt";
-    DeleteFileW(box.c_str());
-    SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", box.c_str());
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command =
-        L"\"" + std::wstring(self) + L"\" --gtest_filter=UncaughtException.EscapingAHandler*";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=UncaughtException.*";
     STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION child = {};
+    SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", L"1");
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &child));
     SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", nullptr);
@@ -209,15 +160,7 @@ TEST(UncaughtException, EscapingAHandlerShowsABoxAndEndsTheProcess) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(static_cast<DWORD>(corvane::ui::kUncaughtExceptionExitCode), code);
-
-    std::wstring seen(256, L'\0');
-    if (FILE* in = _wfopen(box.c_str(), L"rb")) {
-        seen.resize(std::fread(&seen[0], sizeof(wchar_t), seen.size(), in));
-        std::fclose(in);
-    }
-    DeleteFileW(box.c_str());
-    EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION) + L"|handler failed", seen);
+    EXPECT_EQ(kRightBox, code);
 }
 
 } // namespace
