@@ -3,6 +3,7 @@
 // test runs in one ctest entry per user-interface language.
 #include "StandinService.h"
 #include "UiDriver.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +16,10 @@
 
 namespace {
 
-using corvane_test::StandinService;
+namespace uidriver = corvane::uidriver;
 
-constexpr int kAdvanced = 1003;
-constexpr int kStartStop = 1004;
-constexpr int kLog = 1005;
-constexpr int kLogEdit = 1006;
-constexpr int kStatus = 1008;
-constexpr int kUserName = 1010;
-constexpr int kPassword = 1011;
-constexpr int kAutoAuthen = 1012;
-constexpr int kFixedGateway = 1014;
-constexpr int kGatewayAddress = 1016;
+using corvane::test::StandinService;
+
 const wchar_t kEnglishCaption[] = L"Corvane Client Console";
 
 class Console : public testing::Test {
@@ -40,7 +33,7 @@ protected:
         // The dialog's start is over once its Log button carries its run-time text, and the
         // modal loop then waits for input: commands sent from now on find the dialog up.
         ASSERT_TRUE(uidriver::WaitUntil(
-            [&] { return Text(kLog) != L"&Log" && IsWindowVisible(m_window); }));
+            [&] { return Text(IDC_LOG) != L"&Log" && IsWindowVisible(m_window); }));
         WaitForInputIdle(m_console->Process(), 30000);
     }
     void TearDown() override {
@@ -52,8 +45,8 @@ protected:
     std::wstring Text(int id) const { return uidriver::Text(uidriver::Control(m_window, id)); }
     bool WaitShows(const wchar_t* status, const wchar_t* label) const {
         return uidriver::WaitUntil([&] {
-            return Text(kStatus) == status && Text(kStartStop) == label &&
-                   uidriver::IsEnabled(uidriver::Control(m_window, kStartStop));
+            return Text(IDC_STATUS) == status && Text(IDC_START_STOP) == label &&
+                   uidriver::IsEnabled(uidriver::Control(m_window, IDC_START_STOP));
         });
     }
 
@@ -68,12 +61,12 @@ TEST_F(Console, StartAndStopTheService) {
     ASSERT_TRUE(WaitShows(L"stop", L"Start"));
 
     // Start repairs the start type, starts the service, and its report shows it.
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kStartStop)));
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_START_STOP)));
     ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
     EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
 
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kStartStop)));
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_START_STOP)));
     EXPECT_TRUE(StandinService::WaitForState(SERVICE_STOPPED));
     ASSERT_TRUE(WaitShows(L"stop", L"Start"));
     EXPECT_EQ(uidriver::WaitForWindow(L"error", m_console->Id(), uidriver::milliseconds(0)),
@@ -92,18 +85,18 @@ TEST_F(Console, AdvancedOptionsReachTheService) {
     ASSERT_EQ(StandinService::Start(), 0u);
     StartConsole();
 
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, kAdvanced)));
+    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_ADVANCED)));
     HWND options = uidriver::WaitForWindow(L"Advanced", m_console->Id());
     ASSERT_NE(options, nullptr);
-    HWND userName = uidriver::Control(options, kUserName);
-    HWND address = uidriver::Control(options, kGatewayAddress);
+    HWND userName = uidriver::Control(options, IDC_USER_NAME);
+    HWND address = uidriver::Control(options, IDC_GATEWAY_ADDRESS);
     // A click as the user makes it, handled by the button itself in the console's thread.
-    PostMessageW(uidriver::Control(options, kAutoAuthen), BM_CLICK, 0, 0);
-    PostMessageW(uidriver::Control(options, kFixedGateway), BM_CLICK, 0, 0);
+    PostMessageW(uidriver::Control(options, IDC_AUTO_AUTH), BM_CLICK, 0, 0);
+    PostMessageW(uidriver::Control(options, IDC_FIXED_GATEWAY), BM_CLICK, 0, 0);
     ASSERT_TRUE(uidriver::WaitUntil(
         [&] { return uidriver::IsEnabled(userName) && uidriver::IsEnabled(address); }));
     SendMessageW(userName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"carol"));
-    SendMessageW(uidriver::Control(options, kPassword), WM_SETTEXT, 0,
+    SendMessageW(uidriver::Control(options, IDC_PASSWORD), WM_SETTEXT, 0,
                  reinterpret_cast<LPARAM>(L"s3cret"));
     SendMessageW(address, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 20, 30, 40));
     PostMessageW(uidriver::Control(options, IDOK), BM_CLICK, 0, 0);
@@ -113,9 +106,9 @@ TEST_F(Console, AdvancedOptionsReachTheService) {
         L"notify 108: userconfig.ini GatewayIp specify=1 ipaddr=10.20.30.40; LastConnect "
         L"gateway=0.0.0.0; AutoAuthen enable=1 username=carol password=(set)";
     EXPECT_TRUE(uidriver::WaitUntil([&] {
-        return Text(kLogEdit).find(expected) != std::wstring::npos;
+        return Text(IDC_LOG_EDIT).find(expected) != std::wstring::npos;
     })) << "log: "
-        << testing::PrintToString(Text(kLogEdit));
+        << testing::PrintToString(Text(IDC_LOG_EDIT));
     DeleteFileA(config.c_str());
 }
 
@@ -147,11 +140,11 @@ TEST_F(Console, LanguageOfTheUserInterface) {
     std::printf("user-interface language %u\n", language);
     const bool chinese = language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
     StartConsole(chinese ? L"Corvane Client" : kEnglishCaption);
-    EXPECT_EQ(Text(kAdvanced), chinese ? L"高级配置"
-                               : language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL)
-                                   ? L"&Advance"
-                                   : L"&Advanced");
-    EXPECT_EQ(Text(kLog), chinese ? L"日志>" : L"log>");
+    EXPECT_EQ(Text(IDC_ADVANCED),
+              chinese                                                             ? L"高级配置"
+              : language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL) ? L"&Advance"
+                                                                                  : L"&Advanced");
+    EXPECT_EQ(Text(IDC_LOG), chinese ? L"日志>" : L"log>");
 }
 
 } // namespace
