@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModalDialog.h"
+#include "console/framework/ModalDialog.h"
 
 // The About box: the program icon, two lines of product text and OK.
 class CAboutDlg : public corvane::ui::ModalDialog {

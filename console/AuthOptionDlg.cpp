@@ -1,8 +1,8 @@
 #include "AuthOptionDlg.h"
 
 #include "FileCorvane.h"
-#include "MessageBox.h"
-#include "Strings.h"
+#include "console/framework/MessageBox.h"
+#include "console/framework/ResourceStrings.h"
 #include "res/resource.h"
 
 #include <commctrl.h>

@@ -4,7 +4,7 @@
 // RunAdvancedOptions moves them between the user configuration record and the dialog.
 #pragma once
 
-#include "ModalDialog.h"
+#include "console/framework/ModalDialog.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -3,8 +3,8 @@
 #include "AppPaths.h"
 #include "BrantelDlg.h"
 #include "ConsoleMessages.h"
-#include "MessageBox.h"
-#include "Strings.h"
+#include "console/framework/MessageBox.h"
+#include "console/framework/ResourceStrings.h"
 #include "SystemErrorText.h"
 #include "res/resource.h"
 

@@ -2,7 +2,7 @@
 // keeps one console per machine and runs the main dialog.
 #pragma once
 
-#include "Application.h"
+#include "console/framework/Application.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 

@@ -2,8 +2,8 @@
 
 #include "AboutDlg.h"
 #include "ConsoleMessages.h"
-#include "MessageBox.h"
-#include "Strings.h"
+#include "console/framework/MessageBox.h"
+#include "console/framework/ResourceStrings.h"
 #include "SystemErrorText.h"
 #include "res/resource.h"
 

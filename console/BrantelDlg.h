@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ClientSocket.h"
-#include "ModalDialog.h"
+#include "console/framework/ModalDialog.h"
 #include "ServiceTasks.h"
 #include "ShareMem.h"
 

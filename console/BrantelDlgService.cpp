@@ -4,8 +4,8 @@
 
 #include "ConsoleMessages.h"
 #include "LogViewCodec.h"
-#include "MessageBox.h"
-#include "Strings.h"
+#include "console/framework/MessageBox.h"
+#include "console/framework/ResourceStrings.h"
 #include "SystemErrorText.h"
 #include "res/resource.h"
 
@@ -115,13 +115,13 @@ void CBrantelDlg::UpdateServiceStatus(int statusId) {
 
 void CBrantelDlg::OnStatusReport(std::uint32_t status) {
     switch (status) {
-    case logview::kStatusRunning:
+    case corvane::logview::kStatusRunning:
         UpdateServiceStatus(IDS_STATE_RUNNING);
         break;
-    case logview::kStatusStopped:
+    case corvane::logview::kStatusStopped:
         UpdateServiceStatus(IDS_STATE_STOPPED);
         break;
-    case logview::kStatusTrouble:
+    case corvane::logview::kStatusTrouble:
         UpdateServiceStatus(IDS_STATE_TROUBLE);
         break;
     default:

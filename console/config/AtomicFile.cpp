@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace inifile {
+namespace corvane::ini {
 
 class File {
 public:
@@ -368,4 +368,4 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
     return false;
 }
 
-} // namespace inifile
+} // namespace corvane::ini

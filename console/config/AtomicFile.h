@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace inifile {
+namespace corvane::ini {
 
 // An open file: the handle or descriptor, closed when the object goes.
 class File;
@@ -37,4 +37,4 @@ bool ReadWholeFile(const char* path, std::string& out);
 // WriteChunk (tests use it to fail part-way).
 bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer = nullptr);
 
-} // namespace inifile
+} // namespace corvane::ini

@@ -140,12 +140,12 @@ bool CIniFile::ReadFile() {
     }
     try {
         std::string data;
-        if (!inifile::ReadWholeFile(m_path, data)) {
+        if (!corvane::ini::ReadWholeFile(m_path, data)) {
             return false;
         }
         Parse(std::move(data));
     } catch (const std::bad_alloc&) {
-        inifile::SetOutOfMemoryError();
+        corvane::ini::SetOutOfMemoryError();
         return false;
     }
     return true;
@@ -209,10 +209,10 @@ bool CIniFile::WriteFile(const char* path) const {
     try {
         bytes = Serialize();
     } catch (const std::bad_alloc&) {
-        inifile::SetOutOfMemoryError();
+        corvane::ini::SetOutOfMemoryError();
         return false;
     }
-    return inifile::ReplaceFileContents(path != nullptr ? path : m_path, bytes);
+    return corvane::ini::ReplaceFileContents(path != nullptr ? path : m_path, bytes);
 }
 
 std::string CIniFile::Serialize() const {

@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "console/framework/Application.h"
 
-#include "Strings.h"
+#include "console/framework/ResourceStrings.h"
 
 #include <commctrl.h>
 

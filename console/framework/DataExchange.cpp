@@ -1,4 +1,4 @@
-#include "DataExchange.h"
+#include "console/framework/DataExchange.h"
 
 #include "corvanelib/Win32/Text.h"
 

@@ -1,4 +1,4 @@
-#include "MessageBox.h"
+#include "console/framework/MessageBox.h"
 
 #include "corvanelib/Win32/Text.h"
 

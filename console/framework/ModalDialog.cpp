@@ -1,7 +1,7 @@
-#include "ModalDialog.h"
+#include "console/framework/ModalDialog.h"
 
-#include "Application.h"
-#include "Strings.h"
+#include "console/framework/Application.h"
+#include "console/framework/ResourceStrings.h"
 
 namespace corvane::ui {
 

@@ -3,7 +3,7 @@
 // thread, inside the modal run's message loop, and must not throw.
 #pragma once
 
-#include "DataExchange.h"
+#include "console/framework/DataExchange.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "Strings.h"
+#include "console/framework/ResourceStrings.h"
 
 #include "corvanelib/Win32/Text.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace logview {
+namespace corvane::logview {
 
 namespace {
 
@@ -92,4 +92,4 @@ Packet DecodePacket(const std::uint8_t* data, std::size_t length) {
     return packet;
 }
 
-} // namespace logview
+} // namespace corvane::logview

@@ -14,19 +14,19 @@ void CClientSocket::OnPacket(char* data, int length, const sockaddr_in& sender) 
     if (!IsThisMachineAddress(sender.sin_addr, Handle())) {
         return;
     }
-    const logview::Packet packet = logview::DecodePacket(
+    const corvane::logview::Packet packet = corvane::logview::DecodePacket(
         reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(length));
     switch (packet.kind) {
-    case logview::Packet::Kind::Status:
+    case corvane::logview::Packet::Kind::Status:
         m_owner->OnStatusReport(packet.status);
         break;
-    case logview::Packet::Kind::LogLine: {
+    case corvane::logview::Packet::Kind::LogLine: {
         // The text carries no terminator of its own; a zero byte inside it ends the line.
         const std::string line(packet.text);
         m_owner->AppendLog(line.c_str());
         break;
     }
-    case logview::Packet::Kind::Ignored:
+    case corvane::logview::Packet::Kind::Ignored:
         break;
     }
 }

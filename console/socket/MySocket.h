@@ -27,5 +27,5 @@ protected:
 
 private:
     char m_receiveBuffer[kReceiveSize + 1] = {};
-    logview::Key m_key;
+    corvane::logview::Key m_key;
 };

@@ -6,7 +6,7 @@
 
 class ILogViewOwner {
 public:
-    // A status report arrived with `status` (logview::kStatusRunning, kStatusStopped,
+    // A status report arrived with `status` (corvane::logview::kStatusRunning, kStatusStopped,
     // kStatusTrouble, or any other value the service sent). Any report at all shows that the
     // service is talking.
     virtual void OnStatusReport(std::uint32_t status) = 0;

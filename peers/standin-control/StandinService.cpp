@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace corvane_test {
+namespace corvane::test {
 
 namespace {
 
@@ -103,4 +103,4 @@ DWORD StandinService::RemoveExisting() {
                : ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
-} // namespace corvane_test
+} // namespace corvane::test

@@ -12,7 +12,7 @@
 
 #include <string>
 
-namespace corvane_test {
+namespace corvane::test {
 
 class StandinService {
 public:
@@ -46,4 +46,4 @@ private:
     bool m_detached = false;
 };
 
-} // namespace corvane_test
+} // namespace corvane::test

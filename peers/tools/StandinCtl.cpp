@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-using corvane_test::StandinService;
+using corvane::test::StandinService;
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";

@@ -145,7 +145,7 @@ TEST_F(FileCorvaneTest, StartsTheHelperHiddenFromTheProgramDirectory) {
     CFileCorvane record(programDir.string() + "\\"); // the shell launcher
     ASSERT_EQ(record.SaveUserConfig(path_.c_str()), 0);
     ASSERT_TRUE(
-        corvane_test::WaitFor([&] { return Get(calls).find("\r\n") != std::string::npos; }));
+        corvane::test::WaitFor([&] { return Get(calls).find("\r\n") != std::string::npos; }));
     EXPECT_EQ(Get(calls), "cwd=" + programDir.string() + "\tshow=0\targ=-pnotify\r\n");
 }
 #endif

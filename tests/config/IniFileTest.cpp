@@ -150,14 +150,14 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     // reader holding the file keeps it from being replaced). Either way the old file stays.
     static int calls;
     static int failAt;
-    auto failing = [](inifile::File& file, const void* data, std::size_t size) {
-        return ++calls != failAt && inifile::WriteChunk(file, data, size);
+    auto failing = [](corvane::ini::File& file, const void* data, std::size_t size) {
+        return ++calls != failAt && corvane::ini::WriteChunk(file, data, size);
     };
     for (int fail : {2, 7, 0}) {
         std::ifstream reader(path, std::ios::binary);
         calls = 0;
         failAt = fail;
-        const bool replaced = inifile::ReplaceFileContents(path.c_str(), newBytes, failing);
+        const bool replaced = corvane::ini::ReplaceFileContents(path.c_str(), newBytes, failing);
 #ifdef _WIN32
         EXPECT_EQ(replaced, fail == 0);
 #else
@@ -172,7 +172,7 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     for (; planted < 100; ++planted) {
         Put(path + "." + std::to_string(getpid()) + "-" + std::to_string(planted) + ".tmp", "x");
     }
-    ASSERT_TRUE(inifile::ReplaceFileContents(path.c_str(), newBytes));
+    ASSERT_TRUE(corvane::ini::ReplaceFileContents(path.c_str(), newBytes));
 #endif
     // No temporary file is left behind.
     using It = std::filesystem::directory_iterator;

@@ -175,10 +175,11 @@ TEST(Fit, EveryTextFitsInEveryLanguageSetAtEveryDpi) {
             SetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", std::to_wstring(language.id).c_str());
             SetEnvironmentVariableW(L"LANG", language.locale);
             std::fflush(stdout);
-            uidriver::Program child(L"\"" + std::wstring(self) +
-                                    L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DIS*");
-            uidriver::WaitUntil([&] { return child.ExitCode() != STILL_ACTIVE; },
-                                uidriver::milliseconds(120000));
+            corvane::uidriver::Program child(
+                L"\"" + std::wstring(self) +
+                L"\" --gtest_also_run_disabled_tests --gtest_filter=Fit.DIS*");
+            corvane::uidriver::WaitUntil([&] { return child.ExitCode() != STILL_ACTIVE; },
+                                         corvane::uidriver::milliseconds(120000));
             EXPECT_EQ(child.ExitCode(), 0u) << "faults at " << dpi << " DPI (listed above)";
         }
     }

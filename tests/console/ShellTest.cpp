@@ -5,8 +5,8 @@
 #include "AboutDlg.h"
 #include "AppPaths.h"
 #include "BrantelApp.h"
-#include "MessageBox.h"
-#include "Strings.h"
+#include "console/framework/MessageBox.h"
+#include "console/framework/ResourceStrings.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>

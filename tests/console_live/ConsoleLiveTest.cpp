@@ -7,7 +7,7 @@
 #include "LocalAddress.h"
 #include "LogCapture.h"
 #include "LogViewCodec.h"
-#include "Strings.h"
+#include "console/framework/ResourceStrings.h"
 #include "SystemErrorText.h"
 #include "resource.h"
 
@@ -20,8 +20,8 @@
 namespace {
 
 using corvane::SystemErrorText;
+using corvane::test::WaitFor;
 using corvane::ui::LoadText;
-using corvane_test::WaitFor;
 using corvanelib::UniqueKernelHandle;
 
 struct FakeTasks : IServiceTasks {
@@ -68,8 +68,8 @@ protected:
         dialog.reset();
     }
     void Open() {
-        dialog =
-            std::make_unique<corvane_test::DialogThread>([this] { CBrantelDlg(tasks).RunModal(); });
+        dialog = std::make_unique<corvane::test::DialogThread>(
+            [this] { CBrantelDlg(tasks).RunModal(); });
     }
     // The service's side: its events, the shared block and its datagrams, sent to every port
     // the console may have bound, as the service sends them.
@@ -93,8 +93,12 @@ protected:
                    sizeof(to));
         }
     }
-    void Report(std::uint32_t status) { Send(logview::EncodeStatus(status, logview::MakeKey())); }
-    void Log(const std::string& line) { Send(logview::EncodeLogLine(line, logview::MakeKey())); }
+    void Report(std::uint32_t status) {
+        Send(corvane::logview::EncodeStatus(status, corvane::logview::MakeKey()));
+    }
+    void Log(const std::string& line) {
+        Send(corvane::logview::EncodeLogLine(line, corvane::logview::MakeKey()));
+    }
     // The status line, the button's label and whether it is enabled.
     bool Shows(UINT statusId, UINT labelId, bool enabled = true) const {
         return dialog->Text(IDC_STATUS) == LoadText(statusId) &&
@@ -119,16 +123,16 @@ protected:
         return box.text;
     }
 
-    corvane_test::BoxRecorder boxes;
+    corvane::test::BoxRecorder boxes;
     FakeTasks tasks;
     UniqueKernelHandle stopEvent, statusChange, notify, mapping;
     corvanelib::UniqueMapView view;
     corvanelib::UniqueSocket sender = Udp(0);
-    std::unique_ptr<corvane_test::DialogThread> dialog;
+    std::unique_ptr<corvane::test::DialogThread> dialog;
 };
 
 TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
-    corvane_test::LogCapture log;
+    corvane::test::LogCapture log;
     auto first = Udp(461), second = Udp(462);
     Open();
     ASSERT_TRUE(ShowsStopped());
@@ -148,9 +152,9 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
     for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
         ICONINFO info = {};
         BITMAP bitmap = {};
-        ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(SendMessageW(
-                                    dialog->Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
-                                &info));
+        ASSERT_TRUE(GetIconInfo(
+            reinterpret_cast<HICON>(SendMessageW(dialog->Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
+            &info));
         GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
@@ -165,7 +169,7 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(ShowsRunning());
     // "trouble" counts as running: polls that find the service leave it shown.
-    Report(logview::kStatusTrouble);
+    Report(corvane::logview::kStatusTrouble);
     ASSERT_TRUE(WaitFor([&] { return Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP); }));
     Sleep(700);
     EXPECT_TRUE(Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
@@ -178,7 +182,7 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
     // Start runs check, repair and start; the service's report then shows it.
     tasks.onStart = [this] {
         Make(stopEvent, kStopEventName);
-        Report(logview::kStatusRunning);
+        Report(corvane::logview::kStatusRunning);
     };
     dialog->Post(IDC_START_STOP);
     ASSERT_TRUE(ShowsRunning());
@@ -251,7 +255,7 @@ TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
 }
 
 TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
-    corvane_test::LogCapture log;
+    corvane::test::LogCapture log;
     Open();
     ASSERT_TRUE(ShowsStopped());
     tasks.checkResult = ERROR_SERVICE_DOES_NOT_EXIST;
@@ -283,7 +287,8 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     Open();
     ASSERT_TRUE(ShowsStopped());
     // One byte over the receive size is dropped, as is an empty datagram; full size is taken.
-    auto datagram = logview::EncodeLogLine(std::string(8176, 'b'), logview::MakeKey());
+    auto datagram =
+        corvane::logview::EncodeLogLine(std::string(8176, 'b'), corvane::logview::MakeKey());
     datagram.push_back(0);
     Log("");
     Send(datagram);

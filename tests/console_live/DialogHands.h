@@ -3,7 +3,7 @@
 // answers every message box through the seam.
 #pragma once
 
-#include "MessageBox.h"
+#include "console/framework/MessageBox.h"
 #include "WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace corvane_test {
+namespace corvane::test {
 
 // Runs `show`, which runs one dialog modally, on its own thread. Tests open one dialog at a
 // time: the visible dialog window is that one.
@@ -81,4 +81,4 @@ private:
     std::vector<corvane::ui::MessageBoxRequest> m_boxes;
 };
 
-} // namespace corvane_test
+} // namespace corvane::test

@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-using corvane_test::RecordingProvider;
-using corvane_test::WaitFor;
+using corvane::test::RecordingProvider;
+using corvane::test::WaitFor;
 using corvanelib::FileLogProvider;
 
 namespace {
@@ -36,14 +36,14 @@ protected:
         return provider;
     }
     int Write(int threshold, int kind, int level, const wchar_t* source = L"") {
-        corvane_test::LogConfigAccess::SetLevels(config, threshold, kind);
+        corvane::test::LogConfigAccess::SetLevels(config, threshold, kind);
         return log->WriteLog(level, source, L"F", 12, L"m");
     }
     // The writes since the last call: each provider with the record's level letter, or with
     // "notice" and its length.
     std::wstring Writes() {
         std::wstring listed;
-        for (const corvane_test::ProviderWrite& w : journal.Writes()) {
+        for (const corvane::test::ProviderWrite& w : journal.Writes()) {
             listed +=
                 w.provider + L":" +
                 (w.text == kNotice ? L"notice" + std::to_wstring(w.length) : w.text.substr(15, 1)) +
@@ -53,7 +53,7 @@ protected:
         return listed;
     }
 
-    corvane_test::WriteJournal journal;
+    corvane::test::WriteJournal journal;
     corvanelib::CommonConfig config;
     std::unique_ptr<corvanelib::Log> log = std::make_unique<corvanelib::Log>(&config);
 };
@@ -108,7 +108,7 @@ TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
     const std::wstring tail = L"(F){log_test.exe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(GetCurrentThreadId()) + L"}:\t";
     std::wstring fields;
-    for (const corvane_test::ProviderWrite& w : journal.Writes()) {
+    for (const corvane::test::ProviderWrite& w : journal.Writes()) {
         fields += w.counted.substr(14, w.counted.find(L'(') - 14) + L"|";
     }
     EXPECT_EQ(fields, L"[I] Worker:12|[D] Drive.cpp:12|[D] :12|[D] " + n63 +
@@ -130,7 +130,7 @@ TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
 // Holds its write until released, setting the last error as real outputs do; tells when it is
 // deleted.
 struct BlockingProvider : RecordingProvider {
-    BlockingProvider(corvane_test::WriteJournal& journal, std::atomic<int>& state)
+    BlockingProvider(corvane::test::WriteJournal& journal, std::atomic<int>& state)
         : RecordingProvider(L"file", journal), state(state) {}
     ~BlockingProvider() override { state = 3; }
     int Write(const wchar_t*, int) override {
@@ -145,7 +145,7 @@ struct BlockingProvider : RecordingProvider {
 TEST_F(LogFront, DestructionWaitsForTheRecordUnderWayAndCallersKeepTheirLastError) {
     std::atomic<int> state{0};
     ASSERT_EQ(log->AddProvider(new BlockingProvider(journal, state), L"file"), 0);
-    corvane_test::LogConfigAccess::SetLevels(config, 5, 1);
+    corvane::test::LogConfigAccess::SetLevels(config, 5, 1);
     DWORD writerError = 0;
     std::thread writer([&] {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

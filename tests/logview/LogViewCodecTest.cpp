@@ -8,34 +8,36 @@
 #include <utility>
 #include <vector>
 
-using Kind = logview::Packet::Kind;
+using Kind = corvane::logview::Packet::Kind;
 
 namespace {
 
-const logview::Key kKey = logview::MakeKey();
+const corvane::logview::Key kKey = corvane::logview::MakeKey();
 
 // Unscrambles and decodes a copy of the first `length` bytes, of exactly that size, so that
 // any read past them is a heap overflow the sanitizer reports.
-logview::Packet Decode(std::vector<std::uint8_t> bytes, std::size_t length, bool scrambled = true) {
+corvane::logview::Packet Decode(std::vector<std::uint8_t> bytes, std::size_t length,
+                                bool scrambled = true) {
     static std::vector<std::uint8_t> copy; // holds the text the packet points into
     copy.assign(bytes.begin(), bytes.begin() + length);
     copy.shrink_to_fit();
-    logview::Scramble(copy.data(), scrambled ? copy.size() : 0, kKey);
-    return logview::DecodePacket(copy.data(), copy.size());
+    corvane::logview::Scramble(copy.data(), scrambled ? copy.size() : 0, kKey);
+    return corvane::logview::DecodePacket(copy.data(), copy.size());
 }
 
 } // namespace
 
 TEST(LogViewCodec, KeyRuleAndScrambling) {
     // Made in place before a guard byte, which it must leave alone.
-    alignas(logview::Key) std::uint8_t room[sizeof(logview::Key) + 1] = {};
-    const logview::Key& key = *new (room) logview::Key(logview::MakeKey({10, 7, 50, 20}));
-    EXPECT_EQ(room[sizeof(logview::Key)], 0);
+    alignas(corvane::logview::Key) std::uint8_t room[sizeof(corvane::logview::Key) + 1] = {};
+    const corvane::logview::Key& key =
+        *new (room) corvane::logview::Key(corvane::logview::MakeKey({10, 7, 50, 20}));
+    EXPECT_EQ(room[sizeof(corvane::logview::Key)], 0);
     EXPECT_EQ(key[0], static_cast<std::uint8_t>(10 - 20)); // below zero, cut to 8 bits
     EXPECT_EQ(key[6], static_cast<std::uint8_t>((52 % 50) - 20));
     // The key repeats every 32 bytes over the whole datagram.
     std::vector<std::uint8_t> data(70, 0x5A);
-    logview::Scramble(data.data(), data.size(), key);
+    corvane::logview::Scramble(data.data(), data.size(), key);
     for (std::size_t i = 0; i < data.size(); ++i) {
         EXPECT_EQ(data[i], 0x5A ^ key[i % 32]) << "byte " << i;
     }
@@ -43,30 +45,31 @@ TEST(LogViewCodec, KeyRuleAndScrambling) {
 
 TEST(LogViewCodec, RoundTripsAndRefusesEverythingElse) {
     for (std::uint32_t status : {1u, 0xFFFFFFFFu}) { // unknown values are the receiver's to judge
-        const auto datagram = logview::EncodeStatus(status, kKey);
+        const auto datagram = corvane::logview::EncodeStatus(status, kKey);
         EXPECT_EQ(Decode(datagram, datagram.size()).status, status);
     }
     // The longest text fits exactly; a longer one is cut and still decodes.
-    for (const std::string& text : {std::string(), std::string("a\0b", 3),
-                                    std::string(logview::kMaxText, 'x'), std::string(9000, 'y')}) {
-        const auto datagram = logview::EncodeLogLine(text, kKey);
-        ASSERT_EQ(datagram.size(), 16 + std::min(text.size(), logview::kMaxText));
-        const logview::Packet packet = Decode(datagram, datagram.size());
+    for (const std::string& text :
+         {std::string(), std::string("a\0b", 3), std::string(corvane::logview::kMaxText, 'x'),
+          std::string(9000, 'y')}) {
+        const auto datagram = corvane::logview::EncodeLogLine(text, kKey);
+        ASSERT_EQ(datagram.size(), 16 + std::min(text.size(), corvane::logview::kMaxText));
+        const corvane::logview::Packet packet = Decode(datagram, datagram.size());
         EXPECT_TRUE(packet.kind == Kind::LogLine &&
-                    packet.text == text.substr(0, logview::kMaxText));
+                    packet.text == text.substr(0, corvane::logview::kMaxText));
         // Every shorter datagram is ignored.
         for (std::size_t n = 0; n < datagram.size() && n < 40; ++n) {
             EXPECT_EQ(Decode(datagram, n).kind, Kind::Ignored) << n << " bytes";
         }
     }
-    const auto status = logview::EncodeStatus(1, kKey);
+    const auto status = corvane::logview::EncodeStatus(1, kKey);
     for (std::size_t n = 0; n < status.size(); ++n) {
         EXPECT_EQ(Decode(status, n).kind, Kind::Ignored) << n << " bytes";
     }
-    EXPECT_EQ(logview::DecodePacket(nullptr, 100).kind, Kind::Ignored);
+    EXPECT_EQ(corvane::logview::DecodePacket(nullptr, 100).kind, Kind::Ignored);
     // A foreign key.
-    const logview::Key theirs = logview::MakeKey({0x2F1B, 0x3D7, 0x1E5, 0x2A});
-    EXPECT_EQ(Decode(logview::EncodeStatus(1, theirs), 12).kind, Kind::Ignored);
+    const corvane::logview::Key theirs = corvane::logview::MakeKey({0x2F1B, 0x3D7, 0x1E5, 0x2A});
+    EXPECT_EQ(Decode(corvane::logview::EncodeStatus(1, theirs), 12).kind, Kind::Ignored);
 
     // The log line "hello", unscrambled, with one header word (magic, type, status, text length)
     // replaced: another magic, unknown types, text lengths past the end (also ones that would
@@ -77,12 +80,12 @@ TEST(LogViewCodec, RoundTripsAndRefusesEverythingElse) {
         {3, 0xFFFFFFF0}, {3, 2}, {3, 0xFFFFFFFF}, {1, 100}};
     std::string seen;
     for (const auto& [word, value] : patches) {
-        auto bytes = logview::EncodeLogLine("hello", kKey);
-        logview::Scramble(bytes.data(), bytes.size(), kKey);
+        auto bytes = corvane::logview::EncodeLogLine("hello", kKey);
+        corvane::logview::Scramble(bytes.data(), bytes.size(), kKey);
         for (int b = 0; b < 4; ++b) {
             bytes[word * 4 + b] = static_cast<std::uint8_t>(value >> (8 * b));
         }
-        const logview::Packet packet = Decode(bytes, bytes.size(), false);
+        const corvane::logview::Packet packet = Decode(bytes, bytes.size(), false);
         seen += std::to_string(static_cast<int>(packet.kind)) + std::string(packet.text) + " ";
     }
     EXPECT_EQ(seen, "0 0 0 0 0 0 2he 0 1 ");

@@ -5,7 +5,7 @@
 #include "DialogHands.h"
 #include "FileCorvane.h"
 #include "IniFile.h"
-#include "Strings.h"
+#include "console/framework/ResourceStrings.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using corvane_test::DialogThread;
+using corvane::test::DialogThread;
 
 bool Checked(const DialogThread& d, int id) {
     return SendMessageW(d.Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -56,7 +56,7 @@ protected:
                 [this] { return ++notified_; });
         });
         hands(dialog);
-        EXPECT_TRUE(corvane_test::WaitFor([&] { return dialog.Ended(); })) << "left open";
+        EXPECT_TRUE(corvane::test::WaitFor([&] { return dialog.Ended(); })) << "left open";
         return result;
     }
     std::string Value(const char* key, const char* name) const {
@@ -68,7 +68,7 @@ protected:
 
     const fs::path dir_ = fs::temp_directory_path() / "options-dialog-test";
     const std::string path_ = (dir_ / "userconfig.ini").string();
-    corvane_test::BoxRecorder boxes_;
+    corvane::test::BoxRecorder boxes_;
     std::vector<std::string> launches_;
     int notified_ = 0;
 };

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-using namespace corvane_test;
+using namespace corvane::test;
 namespace Tasks = corvanelib::CorvaneTasks;
 
 namespace {

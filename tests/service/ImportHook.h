@@ -9,7 +9,7 @@
 
 #include <utility>
 
-namespace corvane_test {
+namespace corvane::test {
 
 class ImportHook {
 public:
@@ -55,4 +55,4 @@ template <DWORD Error, typename Result, typename... Args> Result WINAPI Refuse(A
     return Result();
 }
 
-} // namespace corvane_test
+} // namespace corvane::test

@@ -10,7 +10,7 @@
 #include <string>
 
 using namespace corvanelib;
-using namespace corvane_test;
+using namespace corvane::test;
 
 namespace {
 

@@ -6,7 +6,7 @@
 //   #include "LogCapture.h"
 //
 //   TEST(StartCorvaneMgr, LogsTheFailure) {
-//       corvane_test::LogCapture capture;            // all levels 0 to 5
+//       corvane::test::LogCapture capture;            // all levels 0 to 5
 //       ...                                          // code under test logs
 //       auto records = capture.RecordsOf(L"corvanelib::CorvaneTasks::StartCorvaneMgr");
 //       ASSERT_EQ(records.size(), 1u);
@@ -35,7 +35,7 @@
 
 #include "corvanelib/log/CorvaneLog.h"
 
-namespace corvane_test {
+namespace corvane::test {
 
 // Puts threshold and output kind in force through the configuration's initialisation, with a
 // log file name and directory that nothing opens.
@@ -198,4 +198,4 @@ private:
     int m_previousOutputKind;
 };
 
-} // namespace corvane_test
+} // namespace corvane::test

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-namespace corvane_test {
+namespace corvane::test {
 
 // Polls `condition` every `step` until it holds or `bound` has passed; returns whether it held.
 template <typename Condition>
@@ -23,4 +23,4 @@ bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono:
     }
 }
 
-} // namespace corvane_test
+} // namespace corvane::test

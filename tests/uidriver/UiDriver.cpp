@@ -1,6 +1,6 @@
 #include "UiDriver.h"
 
-namespace uidriver {
+namespace corvane::uidriver {
 
 namespace {
 
@@ -139,4 +139,4 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
            WriteFile(file.get(), bits, info.bmiHeader.biSizeImage, &written, nullptr);
 }
 
-} // namespace uidriver
+} // namespace corvane::uidriver

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace uidriver {
+namespace corvane::uidriver {
 
 using std::chrono::milliseconds;
 
@@ -23,7 +23,7 @@ constexpr milliseconds kDefaultWait{30000};
 
 template <typename Condition>
 bool WaitUntil(Condition condition, milliseconds bound = kDefaultWait) {
-    return corvane_test::WaitFor(condition, bound);
+    return corvane::test::WaitFor(condition, bound);
 }
 
 // A program started by the driver; the destructor ends it if it still runs.
@@ -70,4 +70,4 @@ bool Click(HWND button);
 // Writes the window's part of the display as a 24-bit BMP file. False on failure.
 bool SaveWindowScreenshot(HWND window, const std::wstring& bmpPath);
 
-} // namespace uidriver
+} // namespace corvane::uidriver

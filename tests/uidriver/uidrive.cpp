@@ -19,15 +19,15 @@
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 2 ? argv[1] : L"";
     const bool bounded = argc > 3 && (command == L"wait" || command == L"close");
-    const uidriver::milliseconds bound =
-        bounded ? uidriver::milliseconds(1000 * std::wcstol(argv[3], nullptr, 10))
-                : uidriver::kDefaultWait;
+    const corvane::uidriver::milliseconds bound =
+        bounded ? corvane::uidriver::milliseconds(1000 * std::wcstol(argv[3], nullptr, 10))
+                : corvane::uidriver::kDefaultWait;
     const int id = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 0;
     if (command != L"wait" && command != L"close" && argc < 4) {
         std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
         return 2;
     }
-    HWND window = uidriver::WaitForWindow(argv[2], 0, bound);
+    HWND window = corvane::uidriver::WaitForWindow(argv[2], 0, bound);
     if (window == nullptr) {
         std::fputs("uidrive: no such window\n", stderr);
         return 1;
@@ -39,22 +39,22 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"text") {
-        const std::wstring text = uidriver::Text(uidriver::Control(window, id));
+        const std::wstring text = corvane::uidriver::Text(corvane::uidriver::Control(window, id));
         std::printf("%s\n", corvanelib::WideToCodePage(text, CP_UTF8).c_str());
         return 0;
     }
     if (command == L"click") {
-        return uidriver::Click(uidriver::Control(window, id)) ? 0 : 1;
+        return corvane::uidriver::Click(corvane::uidriver::Control(window, id)) ? 0 : 1;
     }
     if (command == L"menu") {
         return PostMessageW(window, WM_SYSCOMMAND, std::wcstoul(argv[3], nullptr, 0), 0) ? 0 : 1;
     }
     if (command == L"shot") {
-        return uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
+        return corvane::uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
     }
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
-        return uidriver::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
+        return corvane::uidriver::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
     }
     std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
     return 2;
