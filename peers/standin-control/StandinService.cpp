@@ -1,5 +1,6 @@
 #include "StandinService.h"
 
+#include "WaitFor.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <vector>
@@ -15,17 +16,6 @@ constexpr wchar_t kName[] = L"CorvaneMgr";
 UniqueServiceHandle Open(DWORD access) {
     UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     return UniqueServiceHandle(scm ? OpenServiceW(scm.get(), kName, access) : nullptr);
-}
-
-template <typename Condition> bool Poll(Condition condition, DWORD boundMs) {
-    const ULONGLONG end = GetTickCount64() + boundMs;
-    while (!condition()) {
-        if (GetTickCount64() >= end) {
-            return false;
-        }
-        Sleep(50);
-    }
-    return true;
 }
 
 } // namespace
@@ -63,17 +53,15 @@ DWORD StandinService::State() {
 }
 
 bool StandinService::WaitForState(DWORD state, DWORD boundMs) {
-    return Poll([state] { return State() == state; }, boundMs);
+    return WaitFor([state] { return State() == state; }, std::chrono::milliseconds(boundMs));
 }
 
 DWORD StandinService::StartType() {
     const UniqueServiceHandle service = Open(SERVICE_QUERY_CONFIG);
-    DWORD needed = 0;
-    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-    std::vector<unsigned char> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    std::vector<unsigned char> buffer(8192); // the most a service's configuration takes
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    return service && QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()),
-                                          &needed)
+    DWORD needed = 0;
+    return service && QueryServiceConfigW(service.get(), config, 8192, &needed)
                ? config->dwStartType
                : SERVICE_NO_CHANGE;
 }
@@ -93,14 +81,10 @@ DWORD StandinService::RemoveExisting() {
         }
     }
     // The name is free once the last handle is closed and the process is gone.
-    return Poll(
-               [] {
-                   return !Open(SERVICE_QUERY_STATUS) &&
-                          GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-               },
-               20000)
-               ? ERROR_SUCCESS
-               : ERROR_SERVICE_MARKED_FOR_DELETE;
+    const bool gone = WaitFor([] {
+        return !Open(SERVICE_QUERY_STATUS) && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    });
+    return gone ? ERROR_SUCCESS : ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
 } // namespace corvane::test

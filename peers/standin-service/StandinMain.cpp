@@ -21,6 +21,7 @@
 #include <vector>
 
 using corvanelib::UniqueKernelHandle;
+namespace lv = corvane::logview;
 
 namespace {
 
@@ -69,21 +70,18 @@ void Serve() {
     // A full send buffer drops a datagram rather than holding up the service.
     u_long nonBlocking = 1;
     ioctlsocket(sender.get(), FIONBIO, &nonBlocking);
-    const corvane::logview::Key key = corvane::logview::MakeKey();
+    const lv::Key key = lv::MakeKey();
     const auto send = [&](const std::vector<std::uint8_t>& datagram) {
         sockaddr_in to{AF_INET, 0, {}, {}};
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (unsigned port = corvane::logview::kFirstPort;
-             port < corvane::logview::kFirstPort + corvane::logview::kPortCount; ++port) {
+        for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
             to.sin_port = htons(static_cast<u_short>(port));
             sendto(sender.get(), reinterpret_cast<const char*>(datagram.data()),
                    static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
                    sizeof(to));
         }
     };
-    const auto sendStatus = [&](std::uint32_t status) {
-        send(corvane::logview::EncodeStatus(status, key));
-    };
+    const auto sendStatus = [&](std::uint32_t status) { send(lv::EncodeStatus(status, key)); };
 
     // Every named object the console opens carries the same descriptor as the block.
     ShareSecurityAttributes security(true);
@@ -96,17 +94,17 @@ void Serve() {
     UniqueKernelHandle stopEvent(CreateEventW(security.Get(), FALSE, FALSE, kStopEventName));
     const CommonShareMemory* block = link.View();
     ReportState(SERVICE_RUNNING);
-    sendStatus(corvane::logview::kStatusRunning);
+    sendStatus(lv::kStatusRunning);
 
     HANDLE waits[] = {g_controlStop, stopEvent.get(), statusChange.get(), notify.get()};
     for (bool running = true; running;) {
         const DWORD wait = WaitForMultipleObjects(4, waits, FALSE, 1000);
         if (wait == WAIT_TIMEOUT || (wait == WAIT_OBJECT_0 + 2 && block != nullptr &&
                                      block->statusChangeCommand != kStatusChangeStop)) {
-            sendStatus(corvane::logview::kStatusRunning);
+            sendStatus(lv::kStatusRunning);
         } else if (wait == WAIT_OBJECT_0 + 3 && block != nullptr) {
             if (block->notifyCommand == kNotifyUserConfigSaved) {
-                send(corvane::logview::EncodeLogLine(UserConfigReport(), key));
+                send(lv::EncodeLogLine(UserConfigReport(), key));
             }
         } else {
             // A stop request (also command 103), the stop event, or a wait that cannot recover.
@@ -116,7 +114,7 @@ void Serve() {
     ReportState(SERVICE_STOP_PENDING);
     // The stop event goes first: from here on the service no longer counts as running.
     stopEvent.reset();
-    sendStatus(corvane::logview::kStatusStopped);
+    sendStatus(lv::kStatusStopped);
     WSACleanup();
 }
 

@@ -1,7 +1,7 @@
 // standinctl: the stand-in admission service from the command line.
-//   standinctl install [ARGUMENTS...]   register CorvaneMgrStandin.exe as "CorvaneMgr" (any
+//   standinctl install                  register CorvaneMgrStandin.exe as "CorvaneMgr" (any
 //                                       earlier "CorvaneMgr" is removed first), started on
-//                                       demand; the arguments go on its command line
+//                                       demand
 //   standinctl start                    start it and wait until it runs
 //   standinctl remove                   stop and delete it
 // Exit code 0 on success, otherwise the Windows error code.
@@ -16,11 +16,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     DWORD error = ERROR_BAD_ARGUMENTS;
     if (command == L"install") {
-        std::wstring arguments;
-        for (int i = 2; i < argc; ++i) {
-            arguments += std::wstring(i > 2 ? L" " : L"") + argv[i];
-        }
-        StandinService service(arguments);
+        StandinService service;
         service.Detach();
         error = service.InstallError();
     } else if (command == L"start") {

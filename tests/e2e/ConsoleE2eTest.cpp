@@ -16,24 +16,24 @@
 
 namespace {
 
-namespace uidriver = corvane::uidriver;
+namespace ui = corvane::uidriver;
 
 using corvane::test::StandinService;
 
 const wchar_t kEnglishCaption[] = L"Corvane Client Console";
+const wchar_t kBrantel[] = L"\"" BRANTEL_EXE L"\"";
 
 class Console : public testing::Test {
 protected:
     void StartConsole(const std::wstring& caption = kEnglishCaption) {
-        m_console = std::make_unique<uidriver::Program>(L"\""
-                                                        L"" BRANTEL_EXE L"\"");
+        m_console = std::make_unique<ui::Program>(kBrantel);
         ASSERT_TRUE(m_console->Started()) << "error " << GetLastError();
-        m_window = uidriver::WaitForWindow(caption, m_console->Id());
+        m_window = ui::WaitForWindow(caption, m_console->Id());
         ASSERT_NE(m_window, nullptr) << "no window captioned as expected";
         // The dialog's start is over once its Log button carries its run-time text, and the
         // modal loop then waits for input: commands sent from now on find the dialog up.
-        ASSERT_TRUE(uidriver::WaitUntil(
-            [&] { return Text(IDC_LOG) != L"&Log" && IsWindowVisible(m_window); }));
+        ASSERT_TRUE(
+            ui::WaitUntil([&] { return Text(IDC_LOG) != L"&Log" && IsWindowVisible(m_window); }));
         WaitForInputIdle(m_console->Process(), 30000);
     }
     void TearDown() override {
@@ -42,15 +42,16 @@ protected:
             EXPECT_EQ(m_console->ExitCode(), 0u);
         }
     }
-    std::wstring Text(int id) const { return uidriver::Text(uidriver::Control(m_window, id)); }
+    HWND Item(int id) const { return GetDlgItem(m_window, id); }
+    std::wstring Text(int id) const { return ui::Text(Item(id)); }
     bool WaitShows(const wchar_t* status, const wchar_t* label) const {
-        return uidriver::WaitUntil([&] {
+        return ui::WaitUntil([&] {
             return Text(IDC_STATUS) == status && Text(IDC_START_STOP) == label &&
-                   uidriver::IsEnabled(uidriver::Control(m_window, IDC_START_STOP));
+                   IsWindowEnabled(Item(IDC_START_STOP));
         });
     }
 
-    std::unique_ptr<uidriver::Program> m_console;
+    std::unique_ptr<ui::Program> m_console;
     HWND m_window = nullptr;
 };
 
@@ -61,16 +62,15 @@ TEST_F(Console, StartAndStopTheService) {
     ASSERT_TRUE(WaitShows(L"stop", L"Start"));
 
     // Start repairs the start type, starts the service, and its report shows it.
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_START_STOP)));
+    ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
     ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
     EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
 
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_START_STOP)));
+    ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
     EXPECT_TRUE(StandinService::WaitForState(SERVICE_STOPPED));
     ASSERT_TRUE(WaitShows(L"stop", L"Start"));
-    EXPECT_EQ(uidriver::WaitForWindow(L"error", m_console->Id(), uidriver::milliseconds(0)),
-              nullptr);
+    EXPECT_EQ(ui::WaitForWindow(L"error", m_console->Id(), ui::milliseconds(0)), nullptr);
 }
 
 // The options the user confirms reach userconfig.ini, and the service, told by the notify
@@ -85,27 +85,27 @@ TEST_F(Console, AdvancedOptionsReachTheService) {
     ASSERT_EQ(StandinService::Start(), 0u);
     StartConsole();
 
-    ASSERT_TRUE(uidriver::Click(uidriver::Control(m_window, IDC_ADVANCED)));
-    HWND options = uidriver::WaitForWindow(L"Advanced", m_console->Id());
+    ASSERT_TRUE(ui::Click(Item(IDC_ADVANCED)));
+    HWND options = ui::WaitForWindow(L"Advanced", m_console->Id());
     ASSERT_NE(options, nullptr);
-    HWND userName = uidriver::Control(options, IDC_USER_NAME);
-    HWND address = uidriver::Control(options, IDC_GATEWAY_ADDRESS);
+    HWND userName = GetDlgItem(options, IDC_USER_NAME);
+    HWND address = GetDlgItem(options, IDC_GATEWAY_ADDRESS);
     // A click as the user makes it, handled by the button itself in the console's thread.
-    PostMessageW(uidriver::Control(options, IDC_AUTO_AUTH), BM_CLICK, 0, 0);
-    PostMessageW(uidriver::Control(options, IDC_FIXED_GATEWAY), BM_CLICK, 0, 0);
-    ASSERT_TRUE(uidriver::WaitUntil(
-        [&] { return uidriver::IsEnabled(userName) && uidriver::IsEnabled(address); }));
+    PostMessageW(GetDlgItem(options, IDC_AUTO_AUTH), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(options, IDC_FIXED_GATEWAY), BM_CLICK, 0, 0);
+    ASSERT_TRUE(
+        ui::WaitUntil([&] { return IsWindowEnabled(userName) && IsWindowEnabled(address); }));
     SendMessageW(userName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"carol"));
-    SendMessageW(uidriver::Control(options, IDC_PASSWORD), WM_SETTEXT, 0,
+    SendMessageW(GetDlgItem(options, IDC_PASSWORD), WM_SETTEXT, 0,
                  reinterpret_cast<LPARAM>(L"s3cret"));
     SendMessageW(address, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 20, 30, 40));
-    PostMessageW(uidriver::Control(options, IDOK), BM_CLICK, 0, 0);
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return !IsWindow(options); }));
+    PostMessageW(GetDlgItem(options, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(ui::WaitUntil([&] { return !IsWindow(options); }));
 
     const std::wstring expected =
         L"notify 108: userconfig.ini GatewayIp specify=1 ipaddr=10.20.30.40; LastConnect "
         L"gateway=0.0.0.0; AutoAuthen enable=1 username=carol password=(set)";
-    EXPECT_TRUE(uidriver::WaitUntil([&] {
+    EXPECT_TRUE(ui::WaitUntil([&] {
         return Text(IDC_LOG_EDIT).find(expected) != std::wstring::npos;
     })) << "log: "
         << testing::PrintToString(Text(IDC_LOG_EDIT));
@@ -116,20 +116,19 @@ TEST_F(Console, AdvancedOptionsReachTheService) {
 TEST_F(Console, OneConsolePerMachine) {
     StartConsole();
     ShowWindow(m_window, SW_HIDE);
-    ASSERT_TRUE(uidriver::WaitUntil([&] { return !IsWindowVisible(m_window); }));
-    uidriver::Program second(L"\""
-                             L"" BRANTEL_EXE L"\"");
+    ASSERT_TRUE(ui::WaitUntil([&] { return !IsWindowVisible(m_window); }));
+    ui::Program second(kBrantel);
     ASSERT_TRUE(second.Started());
     bool sawWindow = false;
-    ASSERT_TRUE(uidriver::WaitUntil([&] {
-        for (HWND window : uidriver::TopLevelWindows(second.Id())) {
+    ASSERT_TRUE(ui::WaitUntil([&] {
+        for (HWND window : ui::TopLevelWindows(second.Id())) {
             sawWindow = sawWindow || IsWindowVisible(window);
         }
         return WaitForSingleObject(second.Process(), 0) == WAIT_OBJECT_0;
     })) << "the second start did not end";
     EXPECT_FALSE(sawWindow) << "the second start showed a window";
     EXPECT_EQ(second.ExitCode(), 0u);
-    EXPECT_TRUE(uidriver::WaitUntil([&] { return IsWindowVisible(m_window) != FALSE; }))
+    EXPECT_TRUE(ui::WaitUntil([&] { return IsWindowVisible(m_window) != FALSE; }))
         << "the hidden console did not come back";
 }
 

@@ -1,7 +1,7 @@
 // Capturing log records in tests (Windows; link corvanelib_log and corvane_test_support).
 //
 // LogCapture switches the process-wide log on for its lifetime and collects every record
-// written through corvanelib::g_commonLog, parsed into level, file, line, function and message:
+// written through corvanelib::g_commonLog, parsed into level, function and message:
 //
 //   #include "LogCapture.h"
 //
@@ -81,11 +81,7 @@ public:
     RecordingProvider(std::wstring name, WriteJournal& journal)
         : m_name(std::move(name)), m_journal(journal) {}
 
-    int Init(corvanelib::LogConfig* configuration) override {
-        m_configuration = configuration;
-        ++m_initCalls;
-        return 0;
-    }
+    int Init(corvanelib::LogConfig*) override { return 0; }
     int Write(const wchar_t* text, int length) override {
         m_journal.Add(
             {m_name, text, std::wstring(text, static_cast<size_t>(std::max(length, 0))), length});
@@ -97,47 +93,36 @@ public:
     void Close() override {}
     int IsUnavailable() override { return m_unavailable; }
 
-    corvanelib::LogConfig* Configuration() const { return m_configuration; }
-    int InitCalls() const { return m_initCalls; }
     void SetUnavailable(int value) { m_unavailable = value; }
     void SetWriteResult(int value) { m_writeResult = value; }
 
 private:
     std::wstring m_name;
     WriteJournal& m_journal;
-    int m_initCalls = 0;
     int m_unavailable = 0;
     int m_writeResult = 0;
 };
 
-// A record split into its fields.
+// A record's level (-1 for a letter outside the table), function and message.
 struct LogRecord {
-    int level = -1; // -1 for a letter outside the table
-    std::wstring file;
-    int line = 0;
+    int level = -1;
     std::wstring function;
     std::wstring message;
-    std::wstring text; // the whole record
 };
 
 // Splits "MMDD-HH:MM:SS\t[L] file:line(function){program-pid-tid}:\tmessage"; false when the
 // text is not a record.
 inline bool ParseLogRecord(const std::wstring& text, LogRecord& record) {
-    const size_t colon = text.find(L':', 18);
     const size_t open = text.find(L'(', 18);
     const size_t close = text.find(L"){", 18);
     const size_t end = text.find(L"}:\t", 18);
-    if (text.size() < 19 || text.compare(13, 2, L"\t[") != 0 || text.compare(16, 2, L"] ") != 0 ||
-        !(colon < open && open <= close && close < end && end != std::wstring::npos)) {
+    if (text.size() < 19 || text.compare(13, 2, L"\t[") != 0 || !(open < close && close < end) ||
+        end == std::wstring::npos) {
         return false;
     }
     const size_t letter = std::wstring(L"NCEIDR").find(text[15]);
-    record.level = letter != std::wstring::npos ? static_cast<int>(letter) : -1;
-    record.file = text.substr(18, colon - 18);
-    record.line = static_cast<int>(wcstol(text.c_str() + colon + 1, nullptr, 10));
-    record.function = text.substr(open + 1, close - open - 1);
-    record.message = text.substr(end + 3);
-    record.text = text;
+    record = {letter != std::wstring::npos ? static_cast<int>(letter) : -1,
+              text.substr(open + 1, close - open - 1), text.substr(end + 3)};
     return true;
 }
 
@@ -148,7 +133,7 @@ public:
           m_previousOutputKind(corvanelib::g_commonConfig.OutputKind()) {
         Shared().journal.Clear();
         LogConfigAccess::SetLevels(corvanelib::g_commonConfig, threshold,
-                                   Active() ? corvanelib::kFileProvider : -1);
+                                   Shared().registered ? corvanelib::kFileProvider : -1);
     }
     ~LogCapture() {
         LogConfigAccess::SetLevels(corvanelib::g_commonConfig, m_previousThreshold,
@@ -157,26 +142,25 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Whether the recording provider could be registered (false when "file" was taken).
-    bool Active() const { return Shared().registered; }
-
     // Every record written since construction (or Clear), in order.
     std::vector<LogRecord> Records() const {
         std::vector<LogRecord> records;
+        LogRecord record;
         for (const ProviderWrite& write : Shared().journal.Writes()) {
-            records.emplace_back();
-            if (!ParseLogRecord(write.text, records.back())) {
-                records.pop_back();
+            if (ParseLogRecord(write.text, record)) {
+                records.push_back(record);
             }
         }
         return records;
     }
     // The records written by one function (its qualified name as logged).
     std::vector<LogRecord> RecordsOf(const std::wstring& function) const {
-        std::vector<LogRecord> records = Records();
-        records.erase(std::remove_if(records.begin(), records.end(),
-                                     [&](const LogRecord& r) { return r.function != function; }),
-                      records.end());
+        std::vector<LogRecord> records;
+        for (const LogRecord& record : Records()) {
+            if (record.function == function) {
+                records.push_back(record);
+            }
+        }
         return records;
     }
     void Clear() { Shared().journal.Clear(); }

@@ -92,7 +92,7 @@ std::wstring Text(HWND window) {
 }
 
 bool Click(HWND button) {
-    if (!IsEnabled(button) || (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) == 0) {
+    if (!IsWindowEnabled(button) || (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) == 0) {
         return false;
     }
     return PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
@@ -102,41 +102,32 @@ bool Click(HWND button) {
 bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
     RECT rect = {};
     GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top; // positive: bottom-up, as BMP files store it
     const ScreenDc screen;
     const UniqueDc memory(CreateCompatibleDC(screen.dc));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height; // bottom-up, as BMP files store it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4 * height;
-    void* bits = nullptr;
-    const UniqueGdiObject bitmap(
-        width > 0 && height > 0 && memory
-            ? CreateDIBSection(screen.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0)
-            : nullptr);
-    if (!bitmap) {
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.dc, width, height));
+    if (!memory || !bitmap || width <= 0 || height <= 0) {
         return false;
     }
     const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
     const bool copied =
         BitBlt(memory.get(), 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != FALSE;
-    GdiFlush();
     SelectObject(memory.get(), old);
-    BITMAPFILEHEADER header = {};
-    header.bfType = 0x4D42; // "BM"
-    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    header.bfSize = header.bfOffBits + info.bmiHeader.biSizeImage;
+    const DWORD size = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4 * height;
+    BITMAPINFOHEADER info = {sizeof(info), width, height, 1, 24, BI_RGB, size, 0, 0, 0, 0};
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(info);
+    const BITMAPFILEHEADER header = {0x4D42 /* "BM" */, offset + size, 0, 0, offset};
+    std::vector<char> bits(size);
     corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return copied && file && WriteFile(file.get(), &header, sizeof(header), &written, nullptr) &&
-           WriteFile(file.get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
-           WriteFile(file.get(), bits, info.bmiHeader.biSizeImage, &written, nullptr);
+    return copied && file &&
+           GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, height, bits.data(),
+                     reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height &&
+           WriteFile(file.get(), &header, sizeof(header), &written, nullptr) &&
+           WriteFile(file.get(), &info, sizeof(info), &written, nullptr) &&
+           WriteFile(file.get(), bits.data(), size, &written, nullptr);
 }
 
 } // namespace corvane::uidriver

@@ -56,14 +56,8 @@ std::vector<HWND> TopLevelWindows(DWORD processId = 0);
 HWND WaitForWindow(const std::wstring& caption, DWORD processId = 0,
                    milliseconds bound = kDefaultWait);
 
-inline HWND Control(HWND dialog, int id) {
-    return GetDlgItem(dialog, id);
-}
 // A window's text; empty when the window does not answer within seconds.
 std::wstring Text(HWND window);
-inline bool IsEnabled(HWND window) {
-    return window != nullptr && IsWindowEnabled(window) != FALSE;
-}
 // Clicks a button as the user would: its owner gets the click notification. False (nothing
 // sent) when the button is disabled or hidden.
 bool Click(HWND button);

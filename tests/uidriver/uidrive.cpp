@@ -1,7 +1,7 @@
 // uidrive: the UI driver from the command line, for scripts that drive a Windows program
 // under Wine.
 //
-//   uidrive wait CAPTION [SECONDS]     wait for a top-level window; print its screen rectangle
+//   uidrive wait CAPTION [SECONDS]     wait for a top-level window captioned CAPTION
 //   uidrive text CAPTION ID            print the text of control ID of that window (UTF-8)
 //   uidrive click CAPTION ID           click button ID of that window (fails when disabled)
 //   uidrive shot CAPTION FILE.bmp      save the window's part of the display as a BMP file
@@ -16,46 +16,36 @@
 #include <cwchar>
 #include <string>
 
+namespace ui = corvane::uidriver;
+
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 2 ? argv[1] : L"";
-    const bool bounded = argc > 3 && (command == L"wait" || command == L"close");
-    const corvane::uidriver::milliseconds bound =
-        bounded ? corvane::uidriver::milliseconds(1000 * std::wcstol(argv[3], nullptr, 10))
-                : corvane::uidriver::kDefaultWait;
-    const int id = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 0;
-    if (command != L"wait" && command != L"close" && argc < 4) {
+    const bool bounded = command == L"wait" || command == L"close";
+    const int number = argc > 3 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 0;
+    if (command.empty() || (!bounded && argc < 4)) {
         std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
         return 2;
     }
-    HWND window = corvane::uidriver::WaitForWindow(argv[2], 0, bound);
+    const ui::milliseconds bound =
+        argc > 3 && bounded ? ui::milliseconds(1000 * number) : ui::kDefaultWait;
+    const HWND window = ui::WaitForWindow(argv[2], 0, bound);
     if (window == nullptr) {
         std::fputs("uidrive: no such window\n", stderr);
         return 1;
     }
-    if (command == L"wait") {
-        RECT rect = {};
-        GetWindowRect(window, &rect);
-        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
-        return 0;
-    }
     if (command == L"text") {
-        const std::wstring text = corvane::uidriver::Text(corvane::uidriver::Control(window, id));
+        const std::wstring text = ui::Text(GetDlgItem(window, number));
         std::printf("%s\n", corvanelib::WideToCodePage(text, CP_UTF8).c_str());
-        return 0;
-    }
-    if (command == L"click") {
-        return corvane::uidriver::Click(corvane::uidriver::Control(window, id)) ? 0 : 1;
-    }
-    if (command == L"menu") {
-        return PostMessageW(window, WM_SYSCOMMAND, std::wcstoul(argv[3], nullptr, 0), 0) ? 0 : 1;
-    }
-    if (command == L"shot") {
-        return corvane::uidriver::SaveWindowScreenshot(window, argv[3]) ? 0 : 1;
     }
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
-        return corvane::uidriver::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
     }
-    std::fputs("usage: uidrive wait|text|click|shot|close|menu CAPTION [ARG]\n", stderr);
-    return 2;
+    const bool done =
+        command == L"wait" || command == L"text" ? true
+        : command == L"close" ? ui::WaitUntil([&] { return !IsWindow(window); }, bound)
+        : command == L"click" ? ui::Click(GetDlgItem(window, number))
+        : command == L"menu"
+            ? PostMessageW(window, WM_SYSCOMMAND, static_cast<WPARAM>(number), 0) != FALSE
+            : command == L"shot" && ui::SaveWindowScreenshot(window, argv[3]);
+    return done ? 0 : 1;
 }
