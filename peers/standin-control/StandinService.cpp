@@ -23,16 +23,14 @@ UniqueServiceHandle Open(DWORD access) {
 StandinService::StandinService(const std::wstring& arguments, DWORD startType)
     : m_installError(RemoveExisting()) {
     const std::wstring commandLine = L"\"" CORVANE_STANDIN_EXE L"\" " + arguments;
-    UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (m_installError == ERROR_SUCCESS) {
-        m_installError =
-            scm && UniqueServiceHandle(CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS,
-                                                      SERVICE_WIN32_OWN_PROCESS, startType,
-                                                      SERVICE_ERROR_NORMAL, commandLine.c_str(),
-                                                      nullptr, nullptr, nullptr, nullptr, nullptr))
-                ? ERROR_SUCCESS
-                : GetLastError();
-    }
+    const UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const UniqueServiceHandle service(
+        scm && m_installError == ERROR_SUCCESS
+            ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             startType, SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
+                             nullptr, nullptr, nullptr)
+            : nullptr);
+    m_installError = m_installError != ERROR_SUCCESS || service ? m_installError : GetLastError();
 }
 
 StandinService::~StandinService() {

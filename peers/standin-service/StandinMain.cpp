@@ -28,7 +28,6 @@ namespace {
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 // Set by the control handler on a stop or shutdown request.
 HANDLE g_controlStop = nullptr;
-bool g_neverRunning = false;
 
 void ReportState(DWORD state) {
     const DWORD accepted =
@@ -126,7 +125,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         return;
     }
     ReportState(SERVICE_START_PENDING);
-    if (g_neverRunning) {
+    if (std::wcsstr(GetCommandLineW(), L" --never-running") != nullptr) {
         WaitForSingleObject(g_controlStop, INFINITE);
     } else {
         Serve();
@@ -137,7 +136,6 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 } // namespace
 
 int main() {
-    g_neverRunning = std::wcsstr(GetCommandLineW(), L" --never-running") != nullptr;
     wchar_t name[] = L"CorvaneMgr";
     SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());

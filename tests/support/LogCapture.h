@@ -143,21 +143,14 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     // Every record written since construction (or Clear), in order.
-    std::vector<LogRecord> Records() const {
+    std::vector<LogRecord> Records() const { return RecordsOf(L""); }
+    // The records written by one function (its qualified name as logged; all when empty).
+    std::vector<LogRecord> RecordsOf(const std::wstring& function) const {
         std::vector<LogRecord> records;
         LogRecord record;
         for (const ProviderWrite& write : Shared().journal.Writes()) {
-            if (ParseLogRecord(write.text, record)) {
-                records.push_back(record);
-            }
-        }
-        return records;
-    }
-    // The records written by one function (its qualified name as logged).
-    std::vector<LogRecord> RecordsOf(const std::wstring& function) const {
-        std::vector<LogRecord> records;
-        for (const LogRecord& record : Records()) {
-            if (record.function == function) {
+            if (ParseLogRecord(write.text, record) &&
+                (function.empty() || record.function == function)) {
                 records.push_back(record);
             }
         }
