@@ -7,7 +7,8 @@
 //    userconfig.ini and send what it found as a log line (the password only as set or empty);
 //  - it reports "running" (type 100) at start, on 104 and every second, "stopped" as it ends,
 //    scrambled, to every port the console may have bound on 127.0.0.1.
-// With --never-running on its command line it stays start-pending until it is stopped.
+// With --never-running on its command line it stays start-pending until it is stopped; with
+// --start-delay=MS it stays start-pending that long first.
 #include "LogViewCodec.h"
 #include "ShareMem.h"
 #include "corvanelib/Win32/UniqueHandle.h"
@@ -125,6 +126,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         return;
     }
     ReportState(SERVICE_START_PENDING);
+    // --start-delay=MS: a service slow to come up stays start-pending that long.
+    if (const wchar_t* delay = std::wcsstr(GetCommandLineW(), L" --start-delay=")) {
+        WaitForSingleObject(g_controlStop, std::wcstoul(delay + 15, nullptr, 10));
+    }
     if (std::wcsstr(GetCommandLineW(), L" --never-running") != nullptr) {
         WaitForSingleObject(g_controlStop, INFINITE);
     } else {
