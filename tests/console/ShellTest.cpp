@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <process.h>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -148,19 +149,10 @@ TEST(UncaughtException, EscapingAHandlerShowsAnErrorBox) {
     }
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=UncaughtException.*";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child = {};
     SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", L"1");
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &child));
+    EXPECT_EQ(static_cast<intptr_t>(kRightBox),
+              _wspawnl(_P_WAIT, self, L"child", L"--gtest_filter=UncaughtException.*", nullptr));
     SetEnvironmentVariableW(L"SHELL_TEST_THROWING_CHILD", nullptr);
-    corvanelib::UniqueKernelHandle process(child.hProcess), thread(child.hThread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 60000));
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(kRightBox, code);
 }
 
 } // namespace
