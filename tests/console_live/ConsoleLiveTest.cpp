@@ -188,7 +188,7 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
-TEST_F(ConsoleLive, StartWhileRunningSends104AndTimesOut) {
+TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTimeout) {
     HANDLE changed = Make(statusChange, kStatusChangeEventName);
     tasks.currentState = SERVICE_RUNNING;
     Open();
@@ -202,6 +202,21 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndTimesOut) {
     ASSERT_TRUE(ShowsStopped()); // no report followed: the time-out
     EXPECT_TRUE(boxes.Boxes().empty());
 
+    // A report of status 5, sent inside the press and held there until its notification is
+    // queued: posted messages are served before any timer, so it comes before the time-out.
+    tasks.currentState = SERVICE_STOPPED;
+    tasks.onStart = [this, w = dialog->Window()] {
+        Report(5);
+        MSG queued;
+        WaitFor([&] {
+            return PeekMessageW(&queued, w, kLogViewSocketMessage, kLogViewSocketMessage,
+                                PM_NOREMOVE) != FALSE;
+        });
+    };
+    dialog->Post(IDC_START_STOP);
+    ASSERT_TRUE(WaitFor([&] { return tasks.starts == 1 && !dialog->Enabled(IDC_START_STOP); }));
+    Sleep(800);
+    EXPECT_TRUE(Shows(IDS_STATE_STOPPED, IDS_BUTTON_START, false)); // searching, no time-out
 }
 
 // Stop waits as long as the service holds its stop event, serving the dialog's messages, until
