@@ -90,46 +90,39 @@ TEST_F(OptionsDialogTest, LongestAcceptedCredentialsAre191Characters) {
     EXPECT_EQ(std::string(191, 'p'), Value("AutoAuthen", "password"));
 }
 
-TEST_F(OptionsDialogTest, AutoAuthenCheckBoxEnablesTheTextsWhichAreSavedEitherWay) {
+// The check box enables the texts, which are saved either way; the gateway choice drives the
+// address control, whose address is saved only for a fixed gateway.
+TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
     EXPECT_EQ(IDOK, Press([](const DialogThread& d) {
+                  const LRESULT icon = SendMessageW(d.Window(), WM_GETICON, ICON_BIG, 0);
+                  EXPECT_TRUE(icon != 0 &&
+                              icon == SendMessageW(d.Window(), WM_GETICON, ICON_SMALL, 0));
                   EXPECT_TRUE(Checked(d, IDC_AUTO_AUTH) && d.Enabled(IDC_PASSWORD));
                   EXPECT_TRUE(d.Text(IDC_USER_NAME) == L"alice" && d.Text(IDC_PASSWORD) == L"pw");
                   SetDlgItemTextA(d.Window(), IDC_USER_NAME, "bob");
                   d.Click(IDC_AUTO_AUTH);
                   EXPECT_FALSE(d.Enabled(IDC_USER_NAME) || d.Enabled(IDC_PASSWORD));
-                  EXPECT_EQ(L"bob", d.Text(IDC_USER_NAME));
+                  // A fixed gateway from the file, in the right byte order, and editable.
+                  EXPECT_TRUE(Checked(d, IDC_FIXED_GATEWAY) && !Checked(d, IDC_SEARCH_GATEWAY));
+                  EXPECT_EQ(MAKEIPADDRESS(192, 168, 1, 10), Address(d, IPM_GETADDRESS));
+                  d.Click(IDC_SEARCH_GATEWAY);
+                  EXPECT_FALSE(d.Enabled(IDC_GATEWAY_ADDRESS));
+                  d.Click(IDC_FIXED_GATEWAY);
+                  EXPECT_TRUE(d.Enabled(IDC_GATEWAY_ADDRESS));
+                  Address(d, IPM_SETADDRESS, MAKEIPADDRESS(10, 20, 30, 250));
                   d.Click(IDOK);
               }));
     EXPECT_EQ("0", Value("AutoAuthen", "enable"));
     EXPECT_EQ("bob", Value("AutoAuthen", "username"));
     EXPECT_EQ("pw", Value("AutoAuthen", "password"));
-    // Saved unchecked: the next press opens with the texts disabled; checking enables them.
+    EXPECT_EQ("1", Value("GatewayIp", "specify"));
+    EXPECT_EQ("10.20.30.250", Value("GatewayIp", "ipaddr"));
+    // Saved unchecked: the texts open disabled. Back to automatic search: the address is
+    // dropped though the control still holds it.
     Press([](const DialogThread& d) {
         EXPECT_FALSE(d.Enabled(IDC_USER_NAME) || d.Enabled(IDC_PASSWORD));
         d.Click(IDC_AUTO_AUTH);
         EXPECT_TRUE(d.Enabled(IDC_USER_NAME) && d.Enabled(IDC_PASSWORD));
-        d.Click(IDCANCEL);
-    });
-}
-
-TEST_F(OptionsDialogTest, GatewayChoiceDrivesTheAddressControl) {
-    // A fixed gateway from the file is shown, in the right byte order, and editable.
-    Press([](const DialogThread& d) {
-        const LRESULT icon = SendMessageW(d.Window(), WM_GETICON, ICON_BIG, 0);
-        EXPECT_TRUE(icon != 0 && icon == SendMessageW(d.Window(), WM_GETICON, ICON_SMALL, 0));
-        EXPECT_TRUE(Checked(d, IDC_FIXED_GATEWAY) && !Checked(d, IDC_SEARCH_GATEWAY));
-        EXPECT_EQ(MAKEIPADDRESS(192, 168, 1, 10), Address(d, IPM_GETADDRESS));
-        d.Click(IDC_SEARCH_GATEWAY);
-        EXPECT_FALSE(d.Enabled(IDC_GATEWAY_ADDRESS));
-        d.Click(IDC_FIXED_GATEWAY);
-        EXPECT_TRUE(d.Enabled(IDC_GATEWAY_ADDRESS));
-        Address(d, IPM_SETADDRESS, MAKEIPADDRESS(10, 20, 30, 250));
-        d.Click(IDOK);
-    });
-    EXPECT_EQ("1", Value("GatewayIp", "specify"));
-    EXPECT_EQ("10.20.30.250", Value("GatewayIp", "ipaddr"));
-    // Back to automatic search: the address is dropped though the control still holds it.
-    Press([](const DialogThread& d) {
         EXPECT_EQ(MAKEIPADDRESS(10, 20, 30, 250), Address(d, IPM_GETADDRESS));
         d.Click(IDC_SEARCH_GATEWAY);
         d.Click(IDOK);
