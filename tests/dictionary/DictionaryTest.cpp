@@ -117,4 +117,29 @@ TEST(ConfigHashTable, HashesSignedBytesAndGrowsThroughPrimesKeepingOrder) {
     EXPECT_NE(allocator.Allocate(BlockAllocator::kChunkSize), nullptr);
 }
 
+TEST(ConfigHashTable, MatchFunctionCookiesRemoveAndClear) {
+    ConfigHashTable table{};
+    void* found = nullptr;
+    EXPECT_EQ(table.Find("k", 1, nullptr, &found), kHashLookupNoTable);
+    EXPECT_EQ(table.Remove("k", 1), nullptr);
+    // The match function tells entries of one key apart by their values: 0 accepts.
+    ASSERT_EQ(table.Create(3, [](const void*, void* stored,
+                                 void* cookie) { return stored == cookie ? 0 : 1; }),
+              kHashOk);
+    int x = 0, y = 0;
+    EXPECT_EQ(table.Insert("k", 1, &x) + table.Insert("k", 1, &y), kHashOk);
+    EXPECT_EQ(table.Insert("k", 1, &x), kHashDuplicate);
+    EXPECT_EQ(table.Lookup("k", 1, &y), &y);
+    EXPECT_EQ(table.Remove("k", 1, &x), &x);
+    EXPECT_EQ(table.Lookup("k", 1, &x), nullptr);
+    EXPECT_EQ(table.Find("k", 1, &y, &found), kHashOk);
+    EXPECT_EQ(found, &y);
+    EXPECT_EQ(table.Find("z", 1, nullptr, &found), kHashNotFound);
+    EXPECT_EQ(table.Insert("z", 1, &x), kHashOk);
+    table.Clear([](void* value) { ++*static_cast<int*>(value); });
+    EXPECT_TRUE(x == 1 && y == 1 && table.count == 0 && table.first == nullptr);
+    EXPECT_EQ(table.Insert("k", 1, &x), kHashOk) << "the buckets stay after a clear";
+    table.Destroy();
+}
+
 } // namespace

@@ -185,7 +185,7 @@ void Give(const ConfigDictionary& dictionary, void* block) noexcept {
 ConfigSection* FindOrCreateSection(ConfigDictionary& dictionary, const char* name,
                                    std::size_t length) noexcept {
     if (!dictionary.sections.IsCreated() &&
-        dictionary.sections.Create(ConfigDictionary::kSectionBuckets, nullptr,
+        dictionary.sections.Create(ConfigDictionary::kSectionBuckets, nullptr, nullptr,
                                    dictionary.allocator) != kHashOk) {
         return nullptr;
     }
@@ -242,8 +242,8 @@ void ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
     text[keyLength + 3 + valueLength] = '\0';
     entry->value = text + keyLength + 3;
 
-    if (!section.keys.IsCreated() &&
-        section.keys.Create(dictionary.keyTableHint, nullptr, dictionary.allocator) != kHashOk) {
+    if (!section.keys.IsCreated() && section.keys.Create(dictionary.keyTableHint, nullptr, nullptr,
+                                                         dictionary.allocator) != kHashOk) {
         Give(dictionary, entry);
         return;
     }

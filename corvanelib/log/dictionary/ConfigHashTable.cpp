@@ -26,7 +26,8 @@ std::uint32_t ElfHash(const void* key, std::uint32_t length) noexcept {
     return h;
 }
 
-int ConfigHashTable::Create(std::uint32_t requested, ConfigHashFunction hashFunction,
+int ConfigHashTable::Create(std::uint32_t requested, ConfigMatchFunction matchFunction,
+                            ConfigHashFunction hashFunction,
                             BlockAllocator* entryAllocator) noexcept {
     int index = 0;
     while (index < kPrimeCount - 1 && kPrimes[index] < requested) {
@@ -41,6 +42,7 @@ int ConfigHashTable::Create(std::uint32_t requested, ConfigHashFunction hashFunc
     primeIndex = index;
     count = 0;
     hash = hashFunction != nullptr ? hashFunction : &ElfHash;
+    match = matchFunction;
     first = nullptr;
     last = nullptr;
     buckets = array;
@@ -61,7 +63,8 @@ int ConfigHashTable::Insert(const void* key, std::uint32_t length, void* value) 
     const std::uint32_t hashValue = hash(key, length);
     ConfigHashEntry*& head = buckets[hashValue % bucketCount];
     for (const ConfigHashEntry* e = head; e != nullptr; e = e->nextInBucket) {
-        if (Matches(e, hashValue, key, length)) {
+        if (Matches(e, hashValue, key, length) &&
+            (match == nullptr || match(key, e->value, value) == 0)) {
             return kHashDuplicate;
         }
     }
@@ -79,7 +82,11 @@ int ConfigHashTable::Insert(const void* key, std::uint32_t length, void* value) 
         std::memcpy(entry + 1, key, length);
     }
 
+    entry->previousInBucket = nullptr;
     entry->nextInBucket = head;
+    if (head != nullptr) {
+        head->previousInBucket = entry;
+    }
     head = entry;
 
     entry->nextInOrder = nullptr;
@@ -114,34 +121,85 @@ void ConfigHashTable::Grow() noexcept {
     ++primeIndex;
     for (ConfigHashEntry* e = first; e != nullptr; e = e->nextInOrder) {
         ConfigHashEntry*& head = buckets[e->hash % bucketCount];
+        e->previousInBucket = nullptr;
         e->nextInBucket = head;
+        if (head != nullptr) {
+            head->previousInBucket = e;
+        }
         head = e;
     }
 }
 
-ConfigHashEntry* ConfigHashTable::FindEntry(const void* key, std::uint32_t length) const noexcept {
+ConfigHashEntry* ConfigHashTable::FindEntry(const void* key, std::uint32_t length,
+                                            void* cookie) const noexcept {
     if (buckets == nullptr) {
         return nullptr;
     }
-    return FindEntryHashed(key, length, hash(key, length));
+    return FindEntryHashed(key, length, hash(key, length), cookie);
 }
 
 ConfigHashEntry* ConfigHashTable::FindEntryHashed(const void* key, std::uint32_t length,
-                                                  std::uint32_t hashValue) const noexcept {
+                                                  std::uint32_t hashValue,
+                                                  void* cookie) const noexcept {
     if (buckets == nullptr) {
         return nullptr;
     }
     for (ConfigHashEntry* e = buckets[hashValue % bucketCount]; e != nullptr; e = e->nextInBucket) {
-        if (Matches(e, hashValue, key, length)) {
+        if (Matches(e, hashValue, key, length) &&
+            (match == nullptr || cookie == nullptr || match(key, e->value, cookie) == 0)) {
             return e;
         }
     }
     return nullptr;
 }
 
-void* ConfigHashTable::Lookup(const void* key, std::uint32_t length) const noexcept {
-    const ConfigHashEntry* entry = FindEntry(key, length);
+int ConfigHashTable::Find(const void* key, std::uint32_t length, void* cookie,
+                          void** value) const noexcept {
+    if (buckets == nullptr) {
+        return kHashLookupNoTable;
+    }
+    const ConfigHashEntry* entry = FindEntry(key, length, cookie);
+    if (entry == nullptr) {
+        return kHashNotFound;
+    }
+    if (value != nullptr) {
+        *value = entry->value;
+    }
+    return kHashOk;
+}
+
+void* ConfigHashTable::Lookup(const void* key, std::uint32_t length, void* cookie) const noexcept {
+    const ConfigHashEntry* entry = FindEntry(key, length, cookie);
     return entry != nullptr ? entry->value : nullptr;
+}
+
+void* ConfigHashTable::Remove(const void* key, std::uint32_t length, void* cookie) noexcept {
+    ConfigHashEntry* entry = FindEntry(key, length, cookie);
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    if (entry->previousInBucket != nullptr) {
+        entry->previousInBucket->nextInBucket = entry->nextInBucket;
+    } else {
+        buckets[entry->hash % bucketCount] = entry->nextInBucket;
+    }
+    if (entry->nextInBucket != nullptr) {
+        entry->nextInBucket->previousInBucket = entry->previousInBucket;
+    }
+    if (entry->previousInOrder != nullptr) {
+        entry->previousInOrder->nextInOrder = entry->nextInOrder;
+    } else {
+        first = entry->nextInOrder;
+    }
+    if (entry->nextInOrder != nullptr) {
+        entry->nextInOrder->previousInOrder = entry->previousInOrder;
+    } else {
+        last = entry->previousInOrder;
+    }
+    --count;
+    void* value = entry->value;
+    FreeEntry(entry);
+    return value;
 }
 
 void ConfigHashTable::FreeEntry(ConfigHashEntry* entry) noexcept {
@@ -150,7 +208,7 @@ void ConfigHashTable::FreeEntry(ConfigHashEntry* entry) noexcept {
     }
 }
 
-void ConfigHashTable::Destroy(ConfigValueDestructor destructor) noexcept {
+void ConfigHashTable::Clear(ConfigValueDestructor destructor) noexcept {
     ConfigHashEntry* e = first;
     while (e != nullptr) {
         ConfigHashEntry* next = e->nextInOrder;
@@ -160,6 +218,16 @@ void ConfigHashTable::Destroy(ConfigValueDestructor destructor) noexcept {
         FreeEntry(e);
         e = next;
     }
+    if (buckets != nullptr) {
+        std::memset(buckets, 0, sizeof(ConfigHashEntry*) * bucketCount);
+    }
+    count = 0;
+    first = nullptr;
+    last = nullptr;
+}
+
+void ConfigHashTable::Destroy(ConfigValueDestructor destructor) noexcept {
+    Clear(destructor);
     std::free(buckets);
     *this = ConfigHashTable{};
 }
