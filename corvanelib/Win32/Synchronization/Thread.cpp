@@ -110,9 +110,22 @@ bool WinThread::Start() {
     return true;
 }
 
+bool WinThread::WaitStarted(DWORD timeoutMs) {
+    DWORD slept = 0;
+    while (InterlockedCompareExchange(&m_started, 0, 0) != 1 && slept < timeoutMs) {
+        Sleep(100);
+        slept += 100;
+    }
+    return InterlockedCompareExchange(&m_started, 0, 0) == 1;
+}
+
 void WinThread::RequestStop() {
     corvanelib::Lock guard(m_stopLock);
     m_stopRequested = true;
+}
+
+bool WinThread::IsStopRequested(DWORD /*unused*/) {
+    return StopRequested();
 }
 
 bool WinThread::StopRequested() {
@@ -160,7 +173,9 @@ unsigned __stdcall WinThread::ThreadEntry(void* object) {
     if (object == nullptr) {
         return 0;
     }
-    static_cast<WinThread*>(object)->ThreadStart();
+    auto* self = static_cast<WinThread*>(object);
+    InterlockedExchange(&self->m_started, 1);
+    self->ThreadStart();
     return 0;
 }
 

@@ -30,7 +30,12 @@ public:
     // Creates the thread and lets it run the body. Returns true without starting anything when
     // the previous thread still runs; false when creation fails.
     virtual bool Start();
+    // Polls every 100 ms while the thread has not yet entered and less than timeoutMs has
+    // passed; returns whether it has entered. With 0 it does not sleep at all.
+    virtual bool WaitStarted(DWORD timeoutMs);
     virtual void RequestStop();
+    // Same as StopRequested(); the argument is not used.
+    virtual bool IsStopRequested(DWORD unused);
 
     bool StopRequested();
 
@@ -42,6 +47,9 @@ public:
 
     // Id of the running (or last, until Stop) thread; 0 while none.
     DWORD ThreadId() const { return m_threadId; }
+
+    // Where every thread of this class starts: marks the object started, then runs the body.
+    static unsigned __stdcall ThreadEntry(void* object);
 
 protected:
     virtual void ThreadStart() = 0;
@@ -56,8 +64,7 @@ private:
     bool m_stopOnDestruction = true;
     bool m_stopRequested = false; // guarded by m_stopLock
     Mutex m_stopLock;
-
-    static unsigned __stdcall ThreadEntry(void* object);
+    volatile LONG m_started = 0; // set once by the new thread before the body runs
 };
 
 } // namespace corvanelib
