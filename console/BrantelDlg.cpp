@@ -11,12 +11,20 @@ using corvane::ui::DataExchange;
 
 namespace {
 
-// A system metric at `dpi`: the metrics hold for the DPI the process started with.
+// The DPI the process started with; it does not change while the process runs.
+int SystemDpi() {
+    static const int dpi = [] {
+        HDC screen = GetDC(nullptr);
+        const int caps = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        return caps;
+    }();
+    return dpi;
+}
+
+// A system metric at `dpi`: the metrics hold for the system DPI.
 int MetricForDpi(int metric, UINT dpi) {
-    HDC screen = GetDC(nullptr);
-    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), systemDpi);
+    return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), SystemDpi());
 }
 
 corvanelib::UniqueIcon LoadIconForDpi(UINT id, int widthMetric, int heightMetric, UINT dpi) {
@@ -52,9 +60,7 @@ BOOL CBrantelDlg::OnInitDialog() {
 
     OpenServiceLink();
 
-    HDC screen = GetDC(nullptr);
-    LoadImagesForDpi(static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY)), false);
-    ReleaseDC(nullptr, screen);
+    LoadImagesForDpi(static_cast<UINT>(SystemDpi()), false);
     CollapseLogPane();
     SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
 

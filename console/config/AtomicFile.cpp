@@ -76,6 +76,15 @@ int LastError() {
 #endif
 }
 
+// The system's codes for memory running out and for a file without a name.
+#ifdef _WIN32
+constexpr int kNoMemoryError = ERROR_NOT_ENOUGH_MEMORY;
+constexpr int kNoNameError = ERROR_INVALID_NAME;
+#else
+constexpr int kNoMemoryError = ENOMEM;
+constexpr int kNoNameError = ENOENT;
+#endif
+
 void SetLastErrorCode(int code) {
 #ifdef _WIN32
     SetLastError(static_cast<DWORD>(code));
@@ -107,7 +116,7 @@ File OpenFile(const char* path, Open mode) {
                             mode == Open::CreateNew ? CREATE_NEW : OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 #else
-    const int flags = mode == Open::Read        ? O_RDONLY
+    const int flags = mode == Open::Read ? O_RDONLY
                       : mode == Open::CreateNew ? O_WRONLY | O_CREAT | O_EXCL
                                                 : O_WRONLY;
     return File(open(path, flags | O_CLOEXEC, 0666));
@@ -270,11 +279,7 @@ bool WriteChunk(File& file, const void* data, std::size_t size) {
 }
 
 void SetOutOfMemoryError() {
-#ifdef _WIN32
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-#else
-    errno = ENOMEM;
-#endif
+    SetLastErrorCode(kNoMemoryError);
 }
 
 bool ReadWholeFile(const char* path, std::string& out) {
@@ -323,11 +328,7 @@ bool ReadWholeFile(const char* path, std::string& out) {
 
 bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer) {
     if (path == nullptr || *path == '\0') {
-#ifdef _WIN32
-        SetLastError(ERROR_INVALID_NAME);
-#else
-        errno = ENOENT;
-#endif
+        SetLastErrorCode(kNoNameError);
         return false;
     }
     if (writer == nullptr) {

@@ -85,8 +85,8 @@ bool FileLogProvider::WriteLine(const wchar_t* text) {
         return false;
     }
     // No byte of a double-byte character in this code page is a line feed.
-    std::string line;
-    line.reserve(encoded.size() + sizeof(kLineEnd));
+    std::string& line = m_line;
+    line.clear();
     for (size_t i = 0; i < encoded.size(); ++i) {
         if (encoded[i] == '\n' && (i == 0 || encoded[i - 1] != '\r')) {
             line += '\r';

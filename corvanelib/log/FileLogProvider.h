@@ -57,6 +57,7 @@ private:
     Mutex m_mutex; // taken by LockedWrite only: the log object serialises Write with its own lock
     DWORD m_counted = 0;
     std::wstring m_path;
+    std::string m_line; // the record's bytes as written, reused for every record
 };
 
 // The critical-record file: the log file's path followed by ".crit". The log object copies the
