@@ -21,39 +21,36 @@
 
 using corvane::test::RecordingProvider;
 using corvane::test::WaitFor;
+using corvane::test::WriteJournal;
 using corvanelib::FileLogProvider;
 
 namespace {
 
-const wchar_t kNotice[] = L"无法打开指定的设备，日志写入文件中";
+const std::wstring kNotice = L"无法打开指定的设备，日志写入文件中";
 
 class LogFront : public ::testing::Test {
 protected:
     RecordingProvider* Add(const wchar_t* name, int result = 0) {
-        auto* provider = new RecordingProvider(name, journal);
-        provider->SetWriteResult(result);
+        auto* provider = new RecordingProvider(name, journal, result);
         EXPECT_EQ(log->AddProvider(provider, name), 0); // the log owns what it accepts
         return provider;
     }
     int Write(int threshold, int kind, int level, const wchar_t* source = L"") {
-        corvane::test::LogConfigAccess::SetLevels(config, threshold, kind);
+        config.Init(threshold, kind, L"x.log", L"log", L".");
         return log->WriteLog(level, source, L"F", 12, L"m");
     }
-    // The writes since the last call: each provider with the record's level letter, or with
-    // "notice" and its length.
+    // The writes since the last call: each provider with the record's level letter, or
+    // "notice" for the notice with its own length.
     std::wstring Writes() {
         std::wstring listed;
-        for (const corvane::test::ProviderWrite& w : journal.Writes()) {
+        for (const auto& w : journal.Writes(true)) {
             listed +=
-                w.provider + L":" +
-                (w.text == kNotice ? L"notice" + std::to_wstring(w.length) : w.text.substr(15, 1)) +
-                L" ";
+                w.first + L":" + (w.second == kNotice ? L"notice" : w.second.substr(15, 1)) + L" ";
         }
-        journal.Clear();
         return listed;
     }
 
-    corvane::test::WriteJournal journal;
+    WriteJournal journal;
     corvanelib::CommonConfig config;
     std::unique_ptr<corvanelib::Log> log = std::make_unique<corvanelib::Log>(&config);
 };
@@ -63,7 +60,7 @@ TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
     EXPECT_EQ(log->EchoCritical(1, L"r", 1), -1);
     RecordingProvider* file = Add(L"file", 11);
     EXPECT_EQ(Write(5, 3, 2), 11);
-    EXPECT_EQ(Writes(), L"file:notice17 file:E ");
+    EXPECT_EQ(Writes(), L"file:notice file:E ");
     Add(L"critfile", 22);
     Add(L"vsdebug", 33);
     RecordingProvider* wnd = Add(L"wnd", 44);
@@ -78,15 +75,18 @@ TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
                  {5, 3, 1, 0, 33, L"critfile:C vsdebug:C "},
                  {5, 2, 0, 0, 22, L"critfile:N critfile:N "},
                  {5, 4, 2, 0, 44, L"wnd:E "},
-                 {5, 4, 0, 700, 11, L"file:notice17 critfile:N file:N "},
+                 {5, 4, 0, 700, 11, L"file:notice critfile:N file:N "},
                  {5, 1, 1, 1, -1, L""}}; // the file itself has no fallback
     for (const auto& c : cases) {
-        wnd->SetUnavailable(c.unavailable);
-        file->SetUnavailable(c.unavailable == 1);
+        wnd->unavailable = c.unavailable;
+        file->unavailable = c.unavailable == 1;
         EXPECT_EQ(Write(c.threshold, c.kind, c.level), c.result) << c.writes;
         EXPECT_EQ(Writes(), c.writes);
     }
-    EXPECT_EQ(log->AddProvider(file, L"file"), -1); // each name once
+    // Each name once; neither a missing provider nor an empty name is taken.
+    EXPECT_EQ(log->AddProvider(file, L"file") + log->AddProvider(nullptr, L"x") +
+                  config.RegisterProviderName(L""),
+              -3);
     EXPECT_EQ(log->SetMuted(1), 0);
     EXPECT_EQ(Write(5, 1, 1), 0);
 }
@@ -107,55 +107,51 @@ TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
     log->WriteLogLine(4, L"", L"F", 1, L"a\n\r\n");
     const std::wstring tail = L"(F){log_test.exe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(GetCurrentThreadId()) + L"}:\t";
+    const auto writes = journal.Writes(true);
     std::wstring fields;
-    for (const corvane::test::ProviderWrite& w : journal.Writes()) {
-        fields += w.counted.substr(14, w.counted.find(L'(') - 14) + L"|";
+    for (const auto& w : writes) {
+        fields += w.second.substr(14, w.second.find(L'(') - 14) + L"|";
     }
     EXPECT_EQ(fields, L"[I] Worker:12|[D] Drive.cpp:12|[D] :12|[D] " + n63 +
                           L":12|[D] :12|[D] :1|[D] :1|[D] :1|");
-    const auto writes = journal.Writes();
     SYSTEMTIME now;
     GetLocalTime(&now);
-    EXPECT_EQ(std::stoi(writes[0].text.substr(0, 2)), now.wMonth);
-    EXPECT_EQ(writes[0].text.substr(13), L"\t[I] Worker:12" + tail + L"m");
-    EXPECT_EQ(writes[5].length, 8191);
-    EXPECT_EQ(writes[6].text.substr(writes[6].text.size() - 1024),
+    EXPECT_EQ(std::stoi(writes[0].second.substr(0, 2)), now.wMonth);
+    EXPECT_EQ(writes[0].second.substr(13), L"\t[I] Worker:12" + tail + L"m");
+    EXPECT_EQ(writes[5].second.size(), 8191u);
+    EXPECT_EQ(writes[6].second.substr(writes[6].second.size() - 1024),
               L"\tw" + std::wstring(1022, L'y'));
-    EXPECT_EQ(writes[7].counted.substr(writes[7].text.size() - 2), std::wstring(L"\ta\0\0\0", 5));
-    journal.Clear(); // a header that does not fit the buffer is left out
-    log->WriteLog(4, L"", std::wstring(9000, L'f').c_str(), 1, L"m");
-    EXPECT_EQ(journal.Writes()[0].text, L"m");
+    EXPECT_EQ(writes[7].second.substr(writes[7].second.size() - 5), std::wstring(L"\ta\0\0\0", 5));
+    // A header that does not fit the buffer is left out; a record of line ends only becomes NULs.
+    log->WriteLogLine(4, L"", std::wstring(9000, L'f').c_str(), 1, L"\n");
+    EXPECT_EQ(journal.Writes()[0].second, std::wstring(1, L'\0'));
 }
 
-// Holds its write until released, setting the last error as real outputs do; tells when it is
-// deleted.
+// Holds its write until released, setting the last error as real outputs do.
+std::atomic<int> g_blocked{0}; // 1: writing, 2: released, 3: deleted
 struct BlockingProvider : RecordingProvider {
-    BlockingProvider(corvane::test::WriteJournal& journal, std::atomic<int>& state)
-        : RecordingProvider(L"file", journal), state(state) {}
-    ~BlockingProvider() override { state = 3; }
+    using RecordingProvider::RecordingProvider;
+    ~BlockingProvider() override { g_blocked = 3; }
     int Write(const wchar_t*, int) override {
-        state = 1;
-        WaitFor([this] { return state == 2; }, std::chrono::minutes(2));
+        g_blocked = 1;
+        WaitFor([] { return g_blocked == 2; }, std::chrono::minutes(2));
         SetLastError(ERROR_WRITE_FAULT);
         return 0;
     }
-    std::atomic<int>& state; // 1: writing, 2: released, 3: deleted
 };
 
 TEST_F(LogFront, DestructionWaitsForTheRecordUnderWayAndCallersKeepTheirLastError) {
-    std::atomic<int> state{0};
-    ASSERT_EQ(log->AddProvider(new BlockingProvider(journal, state), L"file"), 0);
-    corvane::test::LogConfigAccess::SetLevels(config, 5, 1);
+    ASSERT_EQ(log->AddProvider(new BlockingProvider(L"file", journal), L"file"), 0);
     DWORD writerError = 0;
     std::thread writer([&] {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        log->WriteLog(5, L"", L"F", 1, L"first");
+        Write(5, 1, 5);
         writerError = GetLastError();
     });
-    ASSERT_TRUE(WaitFor([&] { return state == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return g_blocked == 1; }));
     std::thread destroyer([&] { log.reset(); });
-    EXPECT_FALSE(WaitFor([&] { return state == 3; }, std::chrono::milliseconds(500)));
-    state = 2;
+    EXPECT_FALSE(WaitFor([&] { return g_blocked == 3; }, std::chrono::milliseconds(500)));
+    g_blocked = 2;
     writer.join();
     destroyer.join();
     EXPECT_EQ(writerError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
@@ -184,44 +180,36 @@ struct ConfigFile {
     int stamps = 0;
 };
 
-// A process configuration whose checks the test runs; rereads are counted, failed ones too.
-struct CountingConfig : corvanelib::CommonConfig {
-    CountingConfig() {
+// A process configuration whose checks the test runs.
+struct CheckedConfig : corvanelib::CommonConfig {
+    CheckedConfig() {
         Init(5, 4, (L"cvn_log_" + std::to_wstring(GetCurrentProcessId())).c_str(), L"Log", L"c:");
     }
-    ~CountingConfig() override { StopWatcher(); }
     void Check() { CheckConfigChanged(); }
     std::wstring Setting(const wchar_t* key) {
         std::wstring value;
         return GetSetting(key, value) == 0 ? value : L"<none>";
     }
-    bool Reload() override {
-        ++reloads;
-        return corvanelib::CommonConfig::Reload();
-    }
-    std::atomic<int> reloads{0};
 };
 
 TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
     ConfigFile file;
-    CountingConfig config;
+    CheckedConfig config;
     std::wstring unused; // refused: a missing name or section (2), a missing key (-1)
     EXPECT_EQ(config.Init(5, 4, nullptr, L"log", nullptr) + config.GetSetting(nullptr, unused), 1);
     // What the file becomes (nullptr: deleted, "-": unchanged, "=": same write time), whether
-    // another program holds it during the check, then rereads and settings after the check.
+    // another program holds it during the check, then the settings after the check.
     const struct {
         const char* content;
         bool locked;
-        int reloads;
         const wchar_t* settings;
     } steps[] = {
-        {"[other]\nwnd = No\n[LOG]\nWND = Receiver\nLevel = 3 \n", false, 1, L"Receiver|3 "},
-        {"[log]\nwnd = Changed\n", true, 2, L"Receiver|3 "}, // cannot be read: kept
-        {"-", true, 3, L"Receiver|3 "},                      // and tried at every check
-        {"-", false, 4, L"Changed|<none>"},
-        {"=[log]\nwnd = Same time\n", false, 4, L"Changed|<none>"},
-        {nullptr, false, 4, L"Changed|<none>"}, // deleted: kept
-        {"[other]\nwnd = No\n", false, 5, L"<none>|<none>"},
+        {"[other]\nwnd = No\n[LOG]\nWND = Receiver\nLevel = 3 \n", false, L"Receiver|3 "},
+        {"[log]\nwnd = Changed\n", true, L"Receiver|3 "}, // cannot be read: kept
+        {"-", false, L"Changed|<none>"},                  // and read at the next check
+        {"=[log]\nwnd = Same time\n", false, L"Changed|<none>"},
+        {nullptr, false, L"Changed|<none>"}, // deleted: kept
+        {"[other]\nwnd = No\n", false, L"<none>|<none>"},
     };
     for (const auto& step : steps) {
         if (step.content == nullptr) {
@@ -234,7 +222,6 @@ TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) 
                                                             GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                                             0, nullptr));
         config.Check();
-        EXPECT_EQ(config.reloads.load(), step.reloads);
         EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"), step.settings);
     }
 }
@@ -258,7 +245,7 @@ TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsStartAndEnd) {
 }
 
 TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
-    CountingConfig config;
+    CheckedConfig config;
     const std::wstring path = config.GetLogPath() + L".crit";
     std::ofstream(std::filesystem::path(path), std::ios::binary) << "kept\r\n";
     std::filesystem::resize_file(path, FileLogProvider::kRestartBytes - 10);
@@ -291,7 +278,7 @@ TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
 
 TEST(ExternalWindowLogProvider, GivesUpOnAReceiverThatDoesNotAnswer) {
     ConfigFile file;
-    CountingConfig config;
+    CheckedConfig config;
     corvanelib::ExternalWindowLogProvider provider;
     ASSERT_EQ(provider.Init(&config), 0);
     EXPECT_EQ(provider.Write(L"ab", 2), 700); // no window looked up yet

@@ -20,7 +20,7 @@ namespace {
 // The records written since the last look, each as "level message|".
 std::wstring Take(LogCapture& capture) {
     std::wstring text;
-    for (const auto& record : capture.Records()) {
+    for (const auto& record : capture.RecordsOf()) {
         text += std::to_wstring(record.level) + L" " + record.message + L"|";
     }
     capture.Clear();
