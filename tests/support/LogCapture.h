@@ -23,10 +23,6 @@
 // WriteJournal and RecordingProvider are the building blocks, for tests of the log itself.
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
-
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -56,8 +52,7 @@ struct RecordingProvider : corvanelib::LogProvider {
     int Init(corvanelib::LogConfig*) override { return 0; }
     int Write(const wchar_t* text, int length) override {
         std::lock_guard<std::mutex> hold(journal.mutex);
-        journal.writes.emplace_back(name,
-                                    std::wstring(text, static_cast<size_t>(std::max(length, 0))));
+        journal.writes.emplace_back(name, std::wstring(text, length > 0 ? length : 0));
         return result;
     }
     int LockedWrite(const wchar_t* text, int length, int) override { return Write(text, length); }

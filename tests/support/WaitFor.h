@@ -12,15 +12,13 @@ template <typename Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20),
              std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
+            return false;
         }
         std::this_thread::sleep_for(step);
     }
+    return true;
 }
 
 } // namespace corvane::test
