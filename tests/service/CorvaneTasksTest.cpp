@@ -58,7 +58,6 @@ TEST(CorvaneMgrTasks, DisabledIsRepairedAndAStartingServiceIsWaitedFor) {
     ASSERT_EQ(StandinService::Start(), 0u);
     ImportHook lookUp(&::GetProcAddress, &RecordingLookUp);
     EXPECT_EQ(Tasks::StartCorvaneMgr(60000), 0u);
-    EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(g_recovery, L"86400 1/30000 1/30000 0/0");
     EXPECT_EQ(Tasks::StartCorvaneMgr(5000), 0u);
     EXPECT_EQ(Take(capture), L"");

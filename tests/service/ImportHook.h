@@ -29,20 +29,19 @@ public:
                 }
             }
         }
-        m_original = Swap(reinterpret_cast<ULONG_PTR>(replacement));
+        Swap(reinterpret_cast<ULONG_PTR>(replacement));
     }
     ~ImportHook() { Swap(m_original); }
     ImportHook(const ImportHook&) = delete;
 
 private:
     using Slot = decltype(IMAGE_THUNK_DATA().u1.Function);
-    // Puts `value` into the slot (none found: nothing) and returns what it held.
-    ULONG_PTR Swap(ULONG_PTR value) {
+    // Puts `value` into the slot (none found: nothing), keeping what it held.
+    void Swap(ULONG_PTR value) {
         DWORD protect = 0;
-        if (m_slot == nullptr || !VirtualProtect(m_slot, sizeof(Slot), PAGE_READWRITE, &protect)) {
-            return 0;
+        if (m_slot != nullptr && VirtualProtect(m_slot, sizeof(Slot), PAGE_READWRITE, &protect)) {
+            m_original = static_cast<ULONG_PTR>(std::exchange(*m_slot, static_cast<Slot>(value)));
         }
-        return static_cast<ULONG_PTR>(std::exchange(*m_slot, static_cast<Slot>(value)));
     }
 
     Slot* m_slot = nullptr;
