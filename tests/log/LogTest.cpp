@@ -19,7 +19,6 @@
 
 using corvane::test::RecordingProvider;
 using corvane::test::WaitFor;
-using corvane::test::WriteJournal;
 using corvanelib::FileLogProvider;
 
 namespace {
@@ -48,7 +47,7 @@ protected:
         return listed;
     }
 
-    WriteJournal journal;
+    corvane::test::WriteJournal journal;
     corvanelib::CommonConfig config;
     std::unique_ptr<corvanelib::Log> log = std::make_unique<corvanelib::Log>(&config);
 };
