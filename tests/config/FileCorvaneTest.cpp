@@ -34,14 +34,6 @@ protected:
 };
 
 TEST_F(FileCorvaneTest, SavesTheLayoutKeepsOtherKeysAndLoadsItBack) {
-    // Nothing set: no gateways are written.
-    ASSERT_EQ(record_.SaveUserConfig(path_.c_str()), 0);
-    const std::string fresh = Get(path_);
-    EXPECT_EQ(fresh.substr(fresh.find("\r\n") + 2), // after the stamp, dated today
-              "[GatewayIp]\r\nspecify = 0\r\nipaddr = \r\n\r\n"
-              "[LastConnect]\r\ngateway = 0.0.0.0\r\n\r\n"
-              "[AutoAuthen]\r\nenable = 0\r\nusername = \r\npassword = \r\n\r\n");
-
     // The service's keys and lines survive; texts are cut to 287 bytes; all-ones means none.
     const std::string longText(400, 'u');
     Put(path_, "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
@@ -49,23 +41,27 @@ TEST_F(FileCorvaneTest, SavesTheLayoutKeepsOtherKeysAndLoadsItBack) {
                    longText + "\r\npassword = " + longText +
                    "\r\n\r\n[GatewayIp]\r\nipaddr = 255.255.255.255\r\n"
                    "[LastConnect]\r\ngateway = 10.0.0.254\r\n");
-    CFileCorvane loaded(kProgramDir, &launcher_);
-    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(loaded.m_fixedGateway + 0ull + loaded.m_lastGateway, k10_0_0_254);
-    EXPECT_EQ(std::string(loaded.m_userName) + std::string(loaded.m_password),
+    ASSERT_EQ(record_.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(record_.m_fixedGateway + 0ull + record_.m_lastGateway, k10_0_0_254);
+    EXPECT_EQ(std::string(record_.m_userName) + std::string(record_.m_password),
               longText.substr(0, 287) + longText.substr(0, 287));
-    loaded.m_fixedGateway = k192_168_1_10;
-    loaded.m_autoAuthen = 1;
-    loaded.SetUserName("alice");
-    loaded.SetPassword("s3cret pass");
-    ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0); // where it was loaded from
+    record_.m_fixedGateway = k192_168_1_10;
+    record_.m_autoAuthen = 1;
+    record_.SetUserName("alice");
+    record_.SetPassword("s3cret pass");
+    ASSERT_EQ(record_.SaveUserConfig(nullptr), 0); // where it was loaded from
     EXPECT_EQ(Get(path_), "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
                           "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\n"
                           "username = alice\r\npassword = s3cret pass\r\n\r\nenable = 1\r\n\r\n"
                           "[GatewayIp]\r\nipaddr = 192.168.1.10\r\nspecify = 1\r\n\r\n"
                           "[LastConnect]\r\ngateway = 10.0.0.254\r\n\r\n");
-    ASSERT_EQ(record_.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(record_.m_fixedGateway + 0ull + record_.m_autoAuthen, k192_168_1_10 + 1ull);
+    CFileCorvane loaded(kProgramDir, &launcher_);
+    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
+    EXPECT_EQ(loaded.m_fixedGateway + 0ull + loaded.m_autoAuthen, k192_168_1_10 + 1ull);
+    // No fixed gateway: none is written.
+    loaded.m_fixedGateway = 0;
+    ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0);
+    EXPECT_NE(Get(path_).find("[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n"), std::string::npos);
     // The helper is started once per save, from the program directory.
     const std::string start = std::string(kProgramDir) + "vedevaru.exe -pnotify @" + kProgramDir;
     EXPECT_EQ(launcher_.launches, (std::vector<std::string>{start, start}));
