@@ -3,8 +3,6 @@
 #include "WaitFor.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
-#include <vector>
-
 namespace corvane::test {
 
 namespace {
@@ -21,22 +19,20 @@ UniqueServiceHandle Open(DWORD access) {
 } // namespace
 
 StandinService::StandinService(const std::wstring& arguments, DWORD startType)
-    : m_installError(RemoveExisting()) {
+    : m_installError(Install(arguments, startType)) {}
+
+DWORD StandinService::Install(const std::wstring& arguments, DWORD startType) {
+    if (const DWORD error = RemoveExisting()) {
+        return error;
+    }
     const std::wstring commandLine = L"\"" CORVANE_STANDIN_EXE L"\" " + arguments;
     const UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     const UniqueServiceHandle service(
-        scm && m_installError == ERROR_SUCCESS
-            ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        scm ? CreateServiceW(scm.get(), kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                              startType, SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
                              nullptr, nullptr, nullptr)
             : nullptr);
-    m_installError = m_installError != ERROR_SUCCESS || service ? m_installError : GetLastError();
-}
-
-StandinService::~StandinService() {
-    if (!m_detached) {
-        RemoveExisting();
-    }
+    return service ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD StandinService::Start() {
@@ -56,8 +52,8 @@ bool StandinService::WaitForState(DWORD state, DWORD boundMs) {
 
 DWORD StandinService::StartType() {
     const UniqueServiceHandle service = Open(SERVICE_QUERY_CONFIG);
-    std::vector<unsigned char> buffer(8192); // the most a service's configuration takes
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    alignas(QUERY_SERVICE_CONFIGW) unsigned char buffer[8192]; // the most a configuration takes
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
     DWORD needed = 0;
     return service && QueryServiceConfigW(service.get(), config, 8192, &needed)
                ? config->dwStartType

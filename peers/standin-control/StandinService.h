@@ -16,34 +16,32 @@ namespace corvane::test {
 
 class StandinService {
 public:
-    // Removes whatever "CorvaneMgr" is registered, then registers the stand-in with `arguments`
-    // on its command line ("--never-running" keeps it start-pending until stopped).
+    // Install(arguments, startType); the service is removed again when this object ends.
     explicit StandinService(const std::wstring& arguments = std::wstring(),
                             DWORD startType = SERVICE_DEMAND_START);
-    // Stops (or kills) and deletes the service unless detached.
-    ~StandinService();
+    ~StandinService() { RemoveExisting(); }
     StandinService(const StandinService&) = delete;
     StandinService& operator=(const StandinService&) = delete;
 
     DWORD InstallError() const { return m_installError; }
-    // Leaves the registration in place when this object ends.
-    void Detach() { m_detached = true; }
 
     // The operations below act on whatever is registered as "CorvaneMgr". Results are 0 or
     // the Windows error code.
+    // Removes whatever "CorvaneMgr" is registered, then registers the stand-in with `arguments`
+    // on its command line ("--never-running" keeps it start-pending until stopped).
+    static DWORD Install(const std::wstring& arguments, DWORD startType);
     static DWORD Start();
     // The current state (SERVICE_RUNNING, ...), or 0 when it cannot be queried.
     static DWORD State();
     static bool WaitForState(DWORD state, DWORD boundMs = 30000);
     // The registered start type, or SERVICE_NO_CHANGE when it cannot be read.
     static DWORD StartType();
-    // Stops the service (killing it when it does not stop within seconds) and deletes it; 0
+    // Stops the service (waiting for it a while) and deletes it; 0
     // once the name is free again, also when nothing was registered.
     static DWORD RemoveExisting();
 
 private:
-    DWORD m_installError = ERROR_SUCCESS;
-    bool m_detached = false;
+    DWORD m_installError;
 };
 
 } // namespace corvane::test

@@ -8,9 +8,11 @@
 //  - it reports "running" (type 100) at start, on 104 and every second, "stopped" as it ends,
 //    scrambled, to every port the console may have bound on 127.0.0.1.
 // With --never-running on its command line it stays start-pending until it is stopped; with
-// --start-delay=MS it stays start-pending that long first.
+// --start-delay=MS it stays start-pending that long first. Its first argument install, start or
+// remove makes it the service's control instead (peers/tools/standin runs it so).
 #include "LogViewCodec.h"
 #include "ShareMem.h"
+#include "StandinService.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <winsock2.h>
@@ -140,8 +142,24 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
 } // namespace
 
-int main() {
-    wchar_t name[] = L"CorvaneMgr";
-    SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());
+// "install", "start" and "remove" control the stand-in in the service control manager (the exit
+// code is 0 or the Windows error code); with anything else it runs as the service.
+int main(int argc, char** argv) {
+    using corvane::test::StandinService;
+    const std::string command = argc > 1 ? argv[1] : "";
+    DWORD error = ERROR_SUCCESS;
+    if (command == "install") { // any earlier "CorvaneMgr" goes first; started on demand
+        error = StandinService::Install(L"", SERVICE_DEMAND_START);
+    } else if (command == "start") { // and wait until it runs
+        error = StandinService::Start();
+        error =
+            error || StandinService::WaitForState(SERVICE_RUNNING, 10000) ? error : ERROR_TIMEOUT;
+    } else if (command == "remove") { // stop and delete it
+        error = StandinService::RemoveExisting();
+    } else {
+        wchar_t name[] = L"CorvaneMgr";
+        SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+        error = StartServiceCtrlDispatcherW(table) ? ERROR_SUCCESS : GetLastError();
+    }
+    return static_cast<int>(error);
 }

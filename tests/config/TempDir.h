@@ -12,10 +12,7 @@
 
 class TempDirTest : public ::testing::Test {
 protected:
-    TempDirTest() {
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
+    TempDirTest() { std::filesystem::create_directories(dir_); }
     ~TempDirTest() override { std::filesystem::remove_all(dir_, ignored_); }
 
     std::string PathOf(const char* name) const { return (dir_ / name).string(); }
@@ -28,8 +25,6 @@ protected:
     }
 
     std::error_code ignored_;
-    const std::filesystem::path dir_ =
-        std::filesystem::temp_directory_path() /
-        ("config-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-         "-" + std::to_string(std::random_device()()));
+    const std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
+                                       ("config-" + std::to_string(std::random_device()()));
 };
