@@ -7,16 +7,6 @@ namespace {
 // Cross-process messages never wait long: a hung target must not hang the test.
 constexpr UINT kMessageTimeoutMs = 5000;
 
-using UniqueDc =
-    corvanelib::UniqueHandle<corvanelib::handle_traits::Closer<HDC, nullptr, BOOL, &DeleteDC>>;
-using UniqueGdiObject = corvanelib::UniqueHandle<
-    corvanelib::handle_traits::Closer<HGDIOBJ, nullptr, BOOL, &DeleteObject>>;
-
-struct ScreenDc {
-    HDC dc = GetDC(nullptr);
-    ~ScreenDc() { ReleaseDC(nullptr, dc); }
-};
-
 BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
     auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);
     DWORD owner = 0;
@@ -97,37 +87,6 @@ bool Click(HWND button) {
     }
     return PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != FALSE;
-}
-
-bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    const LONG width = rect.right - rect.left;
-    const LONG height = rect.bottom - rect.top; // positive: bottom-up, as BMP files store it
-    const ScreenDc screen;
-    const UniqueDc memory(CreateCompatibleDC(screen.dc));
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.dc, width, height));
-    if (!memory || !bitmap || width <= 0 || height <= 0) {
-        return false;
-    }
-    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
-    const bool copied =
-        BitBlt(memory.get(), 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != FALSE;
-    SelectObject(memory.get(), old);
-    const DWORD size = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4 * height;
-    BITMAPINFOHEADER info = {sizeof(info), width, height, 1, 24, BI_RGB, size, 0, 0, 0, 0};
-    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(info);
-    const BITMAPFILEHEADER header = {0x4D42 /* "BM" */, offset + size, 0, 0, offset};
-    std::vector<char> bits(size);
-    corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return copied && file &&
-           GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, height, bits.data(),
-                     reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height &&
-           WriteFile(file.get(), &header, sizeof(header), &written, nullptr) &&
-           WriteFile(file.get(), &info, sizeof(info), &written, nullptr) &&
-           WriteFile(file.get(), bits.data(), size, &written, nullptr);
 }
 
 } // namespace corvane::uidriver

@@ -1,5 +1,5 @@
 // A small driver for end-to-end tests of Windows programs: it starts a program, finds its
-// windows by caption, reads and clicks controls and takes screenshots, across processes and
+// windows by caption, reads and clicks controls, across processes and
 // through messages that never block the driver (clicks are posted, so a handler that opens a
 // modal box does not stall a test).
 #pragma once
@@ -61,7 +61,5 @@ std::wstring Text(HWND window);
 // Clicks a button as the user would: its owner gets the click notification. False (nothing
 // sent) when the button is disabled or hidden.
 bool Click(HWND button);
-// Writes the window's part of the display as a 24-bit BMP file. False on failure.
-bool SaveWindowScreenshot(HWND window, const std::wstring& bmpPath);
 
 } // namespace corvane::uidriver
