@@ -39,17 +39,16 @@ DWORD Program::ExitCode() const {
 
 bool Program::Close() {
     if (!m_process) {
-        return false;
+        return false; // m_id 0 would name every process's windows
     }
     for (HWND window : TopLevelWindows(m_id)) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0) {
-        return true;
+    const bool ended = WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0;
+    if (!ended && TerminateProcess(m_process.get(), 1)) {
+        WaitForSingleObject(m_process.get(), 30000);
     }
-    TerminateProcess(m_process.get(), 1);
-    WaitForSingleObject(m_process.get(), 30000);
-    return false;
+    return ended;
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {

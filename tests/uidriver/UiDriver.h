@@ -32,12 +32,9 @@ public:
     // Starts `commandLine` (the program path first; quote it when it holds spaces).
     explicit Program(std::wstring commandLine);
     ~Program() { Close(); }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
 
-    bool Started() const { return static_cast<bool>(m_process); }
     DWORD Id() const { return m_id; }
-    HANDLE Process() const { return m_process.get(); }
+    HANDLE Process() const { return m_process.get(); } // null when it did not start
     // The exit code once ended; STILL_ACTIVE while it runs.
     DWORD ExitCode() const;
     // Asks each of its top-level windows (message boxes too) to close, waits, then terminates

@@ -29,28 +29,24 @@ int wmain(int argc, wchar_t** argv) {
     const ui::milliseconds bound =
         argc > 3 && bounded ? ui::milliseconds(1000 * number) : ui::kDefaultWait;
     const HWND window = ui::WaitForWindow(argv[2], 0, bound);
+    RECT r = {};
     if (window == nullptr) {
         std::fputs("uidrive: no such window\n", stderr);
         return 1;
-    }
-    if (command == L"text") {
+    } else if (command == L"text") {
         const std::wstring text = ui::Text(GetDlgItem(window, number));
         std::printf("%s\n", corvanelib::WideToCodePage(text, CP_UTF8).c_str());
-    }
-    if (command == L"rect") {
-        RECT r = {};
-        GetWindowRect(window, &r);
+    } else if (command == L"rect" && GetWindowRect(window, &r)) {
         std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-    }
-    if (command == L"close") {
+    } else if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return ui::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
+    } else if (command == L"click") {
+        return ui::Click(GetDlgItem(window, number)) ? 0 : 1;
+    } else if (command == L"menu") {
+        return PostMessageW(window, WM_SYSCOMMAND, static_cast<WPARAM>(number), 0) ? 0 : 1;
+    } else if (command != L"wait") {
+        return 2;
     }
-    const bool done =
-        command == L"wait" || command == L"text" || command == L"rect" ? true
-        : command == L"close" ? ui::WaitUntil([&] { return !IsWindow(window); }, bound)
-        : command == L"click" ? ui::Click(GetDlgItem(window, number))
-        : command == L"menu"
-            ? PostMessageW(window, WM_SYSCOMMAND, static_cast<WPARAM>(number), 0) != FALSE
-            : false;
-    return done ? 0 : 1;
+    return 0;
 }
