@@ -19,38 +19,6 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
 
 } // namespace
 
-Program::Program(std::wstring commandLine) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-        CloseHandle(info.hThread);
-        m_process.reset(info.hProcess);
-        m_id = info.dwProcessId;
-    }
-}
-
-DWORD Program::ExitCode() const {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(m_process.get(), &code);
-    return code;
-}
-
-bool Program::Close() {
-    if (!m_process) {
-        return false; // m_id 0 would name every process's windows
-    }
-    for (HWND window : TopLevelWindows(m_id)) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    }
-    const bool ended = WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0;
-    if (!ended && TerminateProcess(m_process.get(), 1)) {
-        WaitForSingleObject(m_process.get(), 30000);
-    }
-    return ended;
-}
-
 std::vector<HWND> TopLevelWindows(DWORD processId) {
     std::pair<DWORD, std::vector<HWND>> found{processId, {}};
     EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&found));
