@@ -110,7 +110,6 @@ TEST(UncaughtException, EscapingAHandlerShowsAnErrorBox) {
             BOOL OnInitDialog() override { throw std::runtime_error("handler failed"); }
         } dialog;
         dialog.RunModal();
-        ExitProcess(kRightBox + 2);
     }
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);

