@@ -41,9 +41,8 @@ protected:
                "password = pw\r\n";
     }
     void TearDown() override { fs::remove_all(dir_); }
-    void Launch(const std::string& program, const char* parameters, const std::string&) override {
-        launches_.push_back(program + " " + parameters);
-    }
+    // The helper a save starts (the record's own test follows it) is not started here.
+    void Launch(const std::string&, const char*, const std::string&) override {}
 
     // One press of the Advanced button with a fresh record; `hands` work the dialog and close
     // it.
@@ -69,7 +68,6 @@ protected:
     const fs::path dir_ = fs::temp_directory_path() / "options-dialog-test";
     const std::string path_ = (dir_ / "userconfig.ini").string();
     corvane::test::BoxRecorder boxes_;
-    std::vector<std::string> launches_;
     int notified_ = 0;
 };
 
@@ -144,7 +142,7 @@ TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithO
     EXPECT_EQ(corvane::ui::LoadText(IDS_CLEAR_GATEWAY_NOTICE), boxes_.Boxes()[0].text);
     EXPECT_EQ("10.1.1.1", Value("LastConnect", "gateway"));
     EXPECT_EQ("alice", Value("AutoAuthen", "username"));
-    EXPECT_TRUE(notified_ == 0 && launches_.empty());
+    EXPECT_EQ(0, notified_);
 
     Press([](const DialogThread& d) {
         d.Click(IDC_CLEAR_LAST_GATEWAY);
@@ -152,14 +150,11 @@ TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithO
     });
     EXPECT_EQ("0.0.0.0", Value("LastConnect", "gateway"));
     EXPECT_EQ("192.168.1.10", Value("GatewayIp", "ipaddr"));
-    // OK tells the service and starts the helper once.
-    EXPECT_EQ(1, notified_);
-    EXPECT_EQ(std::vector<std::string>{"C:\\Program Files\\Corvane\\vedevaru.exe -pnotify"},
-              launches_);
+    EXPECT_EQ(1, notified_); // OK tells the service
 }
 
 // A save that fails (here a directory stands where the file belongs) is reported with the
-// system error code, and neither the service nor the helper hears of options not written.
+// system error code, and the service does not hear of options not written.
 TEST_F(OptionsDialogTest, AFailedSaveIsShownAndNotAnnounced) {
     fs::remove(path_);
     fs::create_directories(path_);
@@ -167,7 +162,7 @@ TEST_F(OptionsDialogTest, AFailedSaveIsShownAndNotAnnounced) {
     ASSERT_EQ(1u, boxes_.Boxes().size());
     EXPECT_EQ(L"writing to the user's config file error:5", boxes_.Boxes()[0].text);
     EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), boxes_.Boxes()[0].caption);
-    EXPECT_TRUE(notified_ == 0 && launches_.empty());
+    EXPECT_EQ(0, notified_);
 }
 
 } // namespace
