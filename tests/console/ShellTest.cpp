@@ -1,7 +1,6 @@
 // The console's start-up pieces in-process (the directory texts, one console per machine, what
 // becomes of an exception that escapes a dialog handler) and a mechanical check of its
-// resources: every language set holds the same strings, and every string id the console's code
-// names exists in them.
+// resources: every string has a text in every language set.
 #include "AboutDlg.h"
 #include "AppPaths.h"
 #include "BrantelApp.h"
@@ -11,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <process.h>
 #include <regex>
 #include <sstream>
@@ -21,19 +18,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr LANGID kLanguages[] = {
     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
     MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
     MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL),
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 // String `id` of the given language set; empty when that set lacks it.
 std::wstring FindString(UINT id, LANGID language) {
@@ -49,39 +38,23 @@ std::wstring FindString(UINT id, LANGID language) {
     return std::wstring(entry + 1, *entry);
 }
 
-TEST(ConsoleResources, TheLanguageSetsHoldTheSameResourcesAndAllTheCodeLoads) {
+// Every string id of resource.h has a text in every language set: a text missing from one set
+// would show as an empty label or box in that language.
+TEST(ConsoleResources, EveryStringHasATextInEveryLanguageSet) {
     // Under Wine the host's paths are Z: paths.
     const std::string dir = CONSOLE_SOURCE_DIR;
-    const fs::path sources = dir[0] == '/' ? "Z:" + dir : dir;
-    const std::string header = ReadFile(sources / "res" / "resource.h");
-    std::map<std::string, UINT> ids;
+    std::ostringstream header;
+    header << std::ifstream((dir[0] == '/' ? "Z:" : "") + dir + "/res/resource.h").rdbuf();
+    const std::string text = header.str();
     const std::regex define(R"(#define\s+(IDS_\w+)\s+(\d+))");
-    for (std::sregex_iterator it(header.begin(), header.end(), define), end; it != end; ++it) {
-        ids[(*it)[1].str()] = static_cast<UINT>(std::stoul((*it)[2].str()));
-    }
-    ASSERT_GE(ids.size(), 10u) << "resource.h not read";
-    for (const auto& [name, id] : ids) {
+    size_t ids = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), define), end; it != end; ++it, ++ids) {
         for (LANGID language : kLanguages) {
-            EXPECT_EQ(FindString(id, kLanguages[0]).empty(), FindString(id, language).empty())
-                << name << " " << language;
+            EXPECT_NE(L"", FindString(static_cast<UINT>(std::stoul((*it)[2].str())), language))
+                << (*it)[1].str() << " " << language;
         }
     }
-    size_t scanned = 0;
-    const std::regex name(R"(\bIDS_\w+)");
-    for (const auto& file : fs::recursive_directory_iterator(sources)) {
-        const fs::path& path = file.path();
-        if (path.parent_path().filename() == "res" ||
-            (path.extension() != ".cpp" && path.extension() != ".h")) {
-            continue;
-        }
-        const std::string text = ReadFile(path);
-        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) {
-            ++scanned;
-            ASSERT_TRUE(ids.count(it->str())) << it->str() << " is used but not defined";
-            EXPECT_NE(L"", FindString(ids.at(it->str()), kLanguages[0])) << it->str();
-        }
-    }
-    EXPECT_GT(scanned, 10u) << "the sources were not scanned";
+    EXPECT_GE(ids, 10u) << "resource.h not read";
 }
 
 TEST(AppPaths, DirectoriesEndWithABackslashAndAMissingDataFolderIsAnError) {
@@ -137,7 +110,6 @@ TEST(UncaughtException, EscapingAHandlerShowsAnErrorBox) {
             BOOL OnInitDialog() override { throw std::runtime_error("handler failed"); }
         } dialog;
         dialog.RunModal();
-        ExitProcess(kRightBox + 2);
     }
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -26,7 +26,6 @@ using corvanelib::UniqueKernelHandle;
 
 struct FakeTasks : IServiceTasks {
     DWORD CheckServiceStatus(SERVICE_STATUS& status) override {
-        ++checks;
         status.dwCurrentState = currentState;
         return checkResult;
     }
@@ -43,7 +42,7 @@ struct FakeTasks : IServiceTasks {
     }
     std::atomic<DWORD> checkResult{0}, currentState{SERVICE_STOPPED}, startResult{0};
     std::atomic<DWORD> repairResult{1}, repairError{ERROR_INSUFFICIENT_BUFFER};
-    std::atomic<int> checks{0}, starts{0};
+    std::atomic<int> starts{0};
     std::function<void()> onStart; // runs on the dialog's thread, inside the press
 };
 
@@ -105,12 +104,11 @@ protected:
                dialog->Text(IDC_START_STOP) == LoadText(labelId) &&
                dialog->Enabled(IDC_START_STOP) == enabled;
     }
-    bool ShowsStopped() {
-        return WaitFor([&] { return Shows(IDS_STATE_STOPPED, IDS_BUTTON_START); });
+    bool WaitShows(UINT statusId, UINT labelId) {
+        return WaitFor([&] { return Shows(statusId, labelId); });
     }
-    bool ShowsRunning() {
-        return WaitFor([&] { return Shows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); });
-    }
+    bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
+    bool ShowsRunning() { return WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -131,21 +129,16 @@ protected:
     std::unique_ptr<corvane::test::DialogThread> dialog;
 };
 
-TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
-    corvane::test::LogCapture log;
+TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
     auto first = Udp(461), second = Udp(462);
     Open();
     ASSERT_TRUE(ShowsStopped());
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
-    const HWND w = dialog->Window();
-    HMENU menu = GetSystemMenu(w, FALSE);
-    EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), GetMenuItemID(menu, GetMenuItemCount(menu) - 1));
-    RECT window = {}, edit = {};
-    GetWindowRect(w, &window);
-    GetWindowRect(dialog->Item(IDC_LOG_EDIT), &edit);
-    EXPECT_EQ(window.bottom, edit.top) << "the window ends right above the log pane";
     // A move to a monitor of 192 DPI (the session's is 96): the button images come at its size.
-    SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&window));
+    RECT window = {};
+    GetWindowRect(dialog->Window(), &window);
+    SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                 reinterpret_cast<LPARAM>(&window));
     for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
         ICONINFO info = {};
         BITMAP bitmap = {};
@@ -157,17 +150,12 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
         DeleteObject(info.hbmMask);
         EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
     }
-    // The show-window request shows a minimized dialog and leaves it minimized.
-    ShowWindow(w, SW_SHOWMINNOACTIVE);
-    ShowWindow(w, SW_HIDE);
-    EXPECT_EQ(0, SendMessageW(w, g_showWindowMessage, 0, 0));
-    EXPECT_TRUE(IsIconic(w) && IsWindowVisible(w));
 
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(ShowsRunning());
     // "trouble" counts as running: polls that find the service leave it shown.
     Report(corvane::logview::kStatusTrouble);
-    ASSERT_TRUE(WaitFor([&] { return Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP); }));
+    ASSERT_TRUE(WaitShows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     Sleep(700);
     EXPECT_TRUE(Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     // The service gone from under it: the poll shows "stop" and clears the state word.
@@ -175,16 +163,6 @@ TEST_F(ConsoleLive, ShellTimersReportsAndStartDriveTheDisplay) {
     stopEvent.reset();
     ASSERT_TRUE(ShowsStopped());
     EXPECT_EQ(0u, Block()->serviceState);
-
-    // Start runs check, repair and start; the service's report then shows it.
-    tasks.onStart = [this] {
-        Make(stopEvent, kStopEventName);
-        Report(corvane::logview::kStatusRunning);
-    };
-    dialog->Post(IDC_START_STOP);
-    ASSERT_TRUE(ShowsRunning());
-    EXPECT_TRUE(tasks.checks == 1 && tasks.starts == 1);
-    EXPECT_TRUE(log.RecordsOf(L"CBrantelDlg::OnButtonStartStop").empty()); // 1 with 122: quiet
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -193,10 +171,8 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTim
     tasks.currentState = SERVICE_RUNNING;
     Open();
     ASSERT_TRUE(ShowsStopped());
-    const DWORD pressed = GetTickCount();
     dialog->Post(IDC_START_STOP);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(changed, 20000));
-    EXPECT_GE(GetTickCount() - pressed, 480u);
     EXPECT_EQ(kStatusChangeStartPressed, Block()->statusChangeCommand);
     EXPECT_EQ(0, tasks.starts);
     ASSERT_TRUE(ShowsStopped()); // no report followed: the time-out
@@ -220,10 +196,10 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTim
 }
 
 // Stop waits as long as the service holds its stop event, serving the dialog's messages, until
-// the service has gone, the dialog is closed, or a quit request arrives.
+// the service has gone (the end-to-end test's), the dialog is closed, or a quit request arrives.
 TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
     HANDLE changed = Make(statusChange, kStatusChangeEventName);
-    for (UINT ending : {0u, static_cast<UINT>(WM_CLOSE), static_cast<UINT>(WM_QUIT)}) {
+    for (UINT ending : {WM_CLOSE, WM_QUIT}) {
         Make(stopEvent, kStopEventName);
         Open();
         ASSERT_TRUE(ShowsRunning());
@@ -235,19 +211,12 @@ TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
         EXPECT_TRUE(WaitFor([&] { return LogText() == "while waiting\r\n"; })) << ending;
         Sleep(500);
         ASSERT_FALSE(dialog->Ended());
-        if (ending == 0) {
-            stopEvent.reset();
-            EXPECT_TRUE(ShowsStopped());
-        } else {
-            ending == WM_CLOSE
-                ? PostMessageW(dialog->Window(), ending, 0, 0)
-                : PostThreadMessageW(GetWindowThreadProcessId(dialog->Window(), nullptr), ending, 0,
-                                     0);
-            EXPECT_TRUE(WaitFor([&] { return dialog->Ended(); })) << ending;
-        }
+        ending == WM_CLOSE
+            ? PostMessageW(dialog->Window(), ending, 0, 0)
+            : PostThreadMessageW(GetWindowThreadProcessId(dialog->Window(), nullptr), ending, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return dialog->Ended(); })) << ending;
         TearDown();
     }
-    EXPECT_EQ(0, tasks.checks);
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -265,19 +234,22 @@ TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
     // A failed start shows its code; the repair result is logged unless it is 1 with 122.
     tasks.currentState = SERVICE_STOPPED;
     tasks.startResult = ERROR_TIMEOUT;
-    const std::pair<DWORD, DWORD> repairs[] = {{1, 1060}, {0, ERROR_INSUFFICIENT_BUFFER}};
+    const std::pair<DWORD, DWORD> repairs[] = {{1, 1060}, {0, ERROR_INSUFFICIENT_BUFFER}, {1, 122}};
     for (const auto& [result, error] : repairs) {
         log.Clear();
         tasks.repairResult = result;
         tasks.repairError = error;
         EXPECT_EQ(SystemErrorText(ERROR_TIMEOUT), PressForError());
         const auto records = log.RecordsOf(L"CBrantelDlg::OnButtonStartStop");
-        ASSERT_EQ(1u, records.size());
-        EXPECT_EQ(5, records[0].level);
-        EXPECT_EQ(L"TryRepairCorvaneMgr()=" + std::to_wstring(result) + L",errno=" +
-                      std::to_wstring(error),
-                  records[0].message);
+        ASSERT_EQ(result == 1 && error == 122 ? 0u : 1u, records.size());
+        for (const auto& record : records) {
+            EXPECT_EQ(5, record.level);
+            EXPECT_EQ(L"TryRepairCorvaneMgr()=" + std::to_wstring(result) + L",errno=" +
+                          std::to_wstring(error),
+                      record.message);
+        }
     }
+    EXPECT_EQ(3, tasks.starts);
 }
 
 TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
@@ -305,12 +277,6 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     Log("y");
     ASSERT_TRUE(
         WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
-
-    // What the user types becomes the log text.
-    SendMessageW(dialog->Item(IDC_LOG_EDIT), EM_SETSEL, 0, -1);
-    SendMessageW(dialog->Item(IDC_LOG_EDIT), EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"typed"));
-    Log("w");
-    ASSERT_TRUE(WaitFor([&] { return LogText() == "typedw\r\n"; }));
 }
 
 TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
@@ -342,7 +308,6 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
     Open();
     ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 3; }));
     EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
-    EXPECT_EQ(LoadText(IDS_ERROR_CAPTION), boxes.Boxes()[1].caption);
     EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[2].text);
     dialog->Post(IDC_TRAY_ICON);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 700));

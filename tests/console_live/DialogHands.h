@@ -3,8 +3,8 @@
 // answers every message box through the seam.
 #pragma once
 
+#include "UiDriver.h"
 #include "console/framework/MessageBox.h"
-#include "WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +39,7 @@ public:
     HWND Window() const { return m_window; }
     HWND Item(int id) const { return GetDlgItem(m_window, id); }
     bool Ended() const { return m_ended; }
-    std::wstring Text(int id) const {
-        std::wstring text(16384, L'\0');
-        text.resize(static_cast<size_t>(GetWindowTextW(Item(id), &text[0], 16384)));
-        return text;
-    }
+    std::wstring Text(int id) const { return corvane::uidriver::Text(Item(id)); }
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
     // Posts a button's click and does not wait for its handler.
     void Post(int id) const { PostMessageW(m_window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }

@@ -7,16 +7,6 @@ namespace {
 // Cross-process messages never wait long: a hung target must not hang the test.
 constexpr UINT kMessageTimeoutMs = 5000;
 
-using UniqueDc =
-    corvanelib::UniqueHandle<corvanelib::handle_traits::Closer<HDC, nullptr, BOOL, &DeleteDC>>;
-using UniqueGdiObject = corvanelib::UniqueHandle<
-    corvanelib::handle_traits::Closer<HGDIOBJ, nullptr, BOOL, &DeleteObject>>;
-
-struct ScreenDc {
-    HDC dc = GetDC(nullptr);
-    ~ScreenDc() { ReleaseDC(nullptr, dc); }
-};
-
 BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
     auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);
     DWORD owner = 0;
@@ -28,39 +18,6 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
 }
 
 } // namespace
-
-Program::Program(std::wstring commandLine) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-        CloseHandle(info.hThread);
-        m_process.reset(info.hProcess);
-        m_id = info.dwProcessId;
-    }
-}
-
-DWORD Program::ExitCode() const {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(m_process.get(), &code);
-    return code;
-}
-
-bool Program::Close() {
-    if (!m_process) {
-        return false;
-    }
-    for (HWND window : TopLevelWindows(m_id)) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    }
-    if (WaitForSingleObject(m_process.get(), 30000) == WAIT_OBJECT_0) {
-        return true;
-    }
-    TerminateProcess(m_process.get(), 1);
-    WaitForSingleObject(m_process.get(), 30000);
-    return false;
-}
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {
     std::pair<DWORD, std::vector<HWND>> found{processId, {}};
@@ -97,37 +54,6 @@ bool Click(HWND button) {
     }
     return PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != FALSE;
-}
-
-bool SaveWindowScreenshot(HWND window, const std::wstring& path) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    const LONG width = rect.right - rect.left;
-    const LONG height = rect.bottom - rect.top; // positive: bottom-up, as BMP files store it
-    const ScreenDc screen;
-    const UniqueDc memory(CreateCompatibleDC(screen.dc));
-    const UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.dc, width, height));
-    if (!memory || !bitmap || width <= 0 || height <= 0) {
-        return false;
-    }
-    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
-    const bool copied =
-        BitBlt(memory.get(), 0, 0, width, height, screen.dc, rect.left, rect.top, SRCCOPY) != FALSE;
-    SelectObject(memory.get(), old);
-    const DWORD size = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4 * height;
-    BITMAPINFOHEADER info = {sizeof(info), width, height, 1, 24, BI_RGB, size, 0, 0, 0, 0};
-    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(info);
-    const BITMAPFILEHEADER header = {0x4D42 /* "BM" */, offset + size, 0, 0, offset};
-    std::vector<char> bits(size);
-    corvanelib::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return copied && file &&
-           GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, height, bits.data(),
-                     reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height &&
-           WriteFile(file.get(), &header, sizeof(header), &written, nullptr) &&
-           WriteFile(file.get(), &info, sizeof(info), &written, nullptr) &&
-           WriteFile(file.get(), bits.data(), size, &written, nullptr);
 }
 
 } // namespace corvane::uidriver
