@@ -17,9 +17,12 @@
 namespace {
 
 constexpr UINT kDialogs[] = {IDD_BRANTEL_DIALOG, IDD_AUTH_OPTION, IDD_ABOUTBOX};
-// Each language set is measured in a process of its locale, which chooses the set (the user
-// interface follows the locale) and the fonts.
-constexpr const wchar_t* kLocales[] = {L"en_US.UTF-8", L"zh_CN.UTF-8", L"zh_TW.UTF-8"};
+// Each language set is measured in a process of its locale, which chooses the fonts. The set is
+// named to the process: under Wine a child's user-interface language does not follow its LANG.
+constexpr struct {
+    LANGID id;
+    const wchar_t* locale;
+} kLanguages[] = {{0x0409, L"en_US.UTF-8"}, {0x0804, L"zh_CN.UTF-8"}, {0x0404, L"zh_TW.UTF-8"}};
 constexpr DWORD kDpis[] = {96, 144, 192};
 
 int Scaled(int pixels, UINT dpi) {
@@ -140,8 +143,9 @@ TEST(Fit, DISABLED_AtTheSystemDpi) {
     wchar_t expected[16] = {};
     GetEnvironmentVariableW(L"FIT_TEST_DPI", expected, 16);
     ASSERT_EQ(dpi, static_cast<UINT>(_wtoi(expected))) << "LogPixels not taken";
+    GetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", expected, 16);
     for (UINT id : kDialogs) {
-        MeasureDialog(id, GetUserDefaultUILanguage(), dpi);
+        MeasureDialog(id, static_cast<LANGID>(_wtoi(expected)), dpi);
     }
 }
 
@@ -152,8 +156,9 @@ TEST(Fit, EveryTextFitsInEveryLanguageSetAtEveryDpi) {
     for (DWORD dpi : kDpis) {
         SetEnvironmentVariableW(L"FIT_TEST_DPI", std::to_wstring(dpi).c_str());
         RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi));
-        for (const wchar_t* locale : kLocales) {
-            SetEnvironmentVariableW(L"LANG", locale);
+        for (const auto& language : kLanguages) {
+            SetEnvironmentVariableW(L"FIT_TEST_LANGUAGE", std::to_wstring(language.id).c_str());
+            SetEnvironmentVariableW(L"LANG", language.locale);
             std::fflush(stdout);
             EXPECT_EQ(0, _wspawnl(_P_WAIT, self, L"fit", L"--gtest_also_run_disabled_tests",
                                   L"--gtest_filter=Fit.DIS*", nullptr))
