@@ -85,7 +85,6 @@ TEST_F(Console, StartAndStopTheService) {
     // Start repairs the start type, starts the service, and its report shows it.
     ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
     ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
-    EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
 
     ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
@@ -129,9 +128,7 @@ TEST_F(Console, OneConsolePerMachine) {
     ASSERT_TRUE(ui::WaitUntil([&] { return !IsWindowVisible(m_window); }));
     const corvanelib::UniqueKernelHandle second = StartBrantel();
     ASSERT_TRUE(second);
-    ASSERT_TRUE(ui::WaitUntil([&] {
-        return WaitForSingleObject(second.get(), 0) == WAIT_OBJECT_0;
-    })) << "the second start did not end";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.get(), 30000)) << "the second start ran on";
     EXPECT_EQ(ExitCode(second.get()), 0u);
     EXPECT_TRUE(ui::WaitUntil([&] { return IsWindowVisible(m_window) != FALSE; }))
         << "the hidden console did not come back";
@@ -148,7 +145,6 @@ TEST_F(Console, LanguageOfTheUserInterface) {
               chinese                                                             ? L"高级配置"
               : language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL) ? L"&Advance"
                                                                                   : L"&Advanced");
-    EXPECT_EQ(Text(IDC_LOG), chinese ? L"日志>" : L"log>");
 }
 
 } // namespace

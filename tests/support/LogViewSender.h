@@ -6,14 +6,10 @@
 
 #include <winsock2.h>
 
-#include <cstdint>
-#include <vector>
-
 namespace corvane::test {
 
 inline void SendToLogView(SOCKET sender, const std::vector<std::uint8_t>& datagram) {
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
+    sockaddr_in to{AF_INET, 0, {}, {}};
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (unsigned port = logview::kFirstPort; port < logview::kFirstPort + logview::kPortCount;
          ++port) {
