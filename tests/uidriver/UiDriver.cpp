@@ -19,7 +19,7 @@ std::vector<HWND> TopLevelWindows(DWORD processId) {
 
 HWND WaitForWindow(const std::wstring& caption, DWORD processId, milliseconds bound) {
     HWND found = nullptr;
-    WaitUntil(
+    WaitFor(
         [&] {
             for (HWND window : TopLevelWindows(processId)) {
                 found = Text(window) == caption ? window : found;
