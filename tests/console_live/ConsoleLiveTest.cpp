@@ -21,6 +21,7 @@ namespace {
 
 namespace lv = corvane::logview;
 using corvane::SystemErrorText;
+using corvane::test::SendToLogView;
 using corvane::test::WaitFor;
 using corvane::ui::LoadText;
 using corvanelib::UniqueKernelHandle;
@@ -82,9 +83,7 @@ protected:
         view.reset(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
         return static_cast<CommonShareMemory*>(view.get());
     }
-    void Send(const std::vector<std::uint8_t>& datagram) {
-        corvane::test::SendToLogView(sender.get(), datagram);
-    }
+    void Send(const std::vector<std::uint8_t>& datagram) { SendToLogView(sender.get(), datagram); }
     void Report(std::uint32_t status) { Send(lv::EncodeStatus(status, lv::MakeKey())); }
     void Log(const std::string& line) { Send(lv::EncodeLogLine(line, lv::MakeKey())); }
     // The status line, the button's label and whether it is enabled.
