@@ -96,7 +96,6 @@ protected:
         return WaitFor([&] { return Shows(statusId, labelId); });
     }
     bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
-    bool ShowsRunning() { return WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -140,7 +139,7 @@ TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
     }
 
     Make(stopEvent, kStopEventName);
-    ASSERT_TRUE(ShowsRunning());
+    ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
     // "trouble" counts as running.
     Report(lv::kStatusTrouble);
     ASSERT_TRUE(WaitShows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
@@ -188,7 +187,7 @@ TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
     for (UINT ending : {WM_CLOSE, WM_QUIT}) {
         Make(stopEvent, kStopEventName);
         Open();
-        ASSERT_TRUE(ShowsRunning());
+        ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
         dialog->Post(IDC_START_STOP);
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(changed, 20000));
         EXPECT_EQ(kStatusChangeStop, Block()->statusChangeCommand);

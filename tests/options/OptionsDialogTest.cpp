@@ -21,9 +21,8 @@ using corvane::test::DialogThread;
 
 LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     DWORD shown = 0;
-    const LRESULT result =
-        SendMessageW(d.Item(IDC_GATEWAY_ADDRESS), message, 0,
-                     message == IPM_GETADDRESS ? reinterpret_cast<LPARAM>(&shown) : address);
+    address = message == IPM_GETADDRESS ? reinterpret_cast<LPARAM>(&shown) : address;
+    const LRESULT result = SendMessageW(d.Item(IDC_GATEWAY_ADDRESS), message, 0, address);
     return message == IPM_GETADDRESS ? static_cast<LRESULT>(shown) : result;
 }
 
