@@ -11,6 +11,7 @@
 // --start-delay=MS it stays start-pending that long first. Its first argument install, start or
 // remove makes it the service's control instead (peers/tools/standin runs it so).
 #include "LogViewCodec.h"
+#include "LogViewSender.h"
 #include "ShareMem.h"
 #include "StandinService.h"
 #include "corvanelib/Win32/UniqueHandle.h"
@@ -74,14 +75,7 @@ void Serve() {
     ioctlsocket(sender.get(), FIONBIO, &nonBlocking);
     const lv::Key key = lv::MakeKey();
     const auto send = [&](const std::vector<std::uint8_t>& datagram) {
-        sockaddr_in to{AF_INET, 0, {}, {}};
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
-            to.sin_port = htons(static_cast<u_short>(port));
-            sendto(sender.get(), reinterpret_cast<const char*>(datagram.data()),
-                   static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
-                   sizeof(to));
-        }
+        corvane::test::SendToLogView(sender.get(), datagram);
     };
     const auto sendStatus = [&](std::uint32_t status) { send(lv::EncodeStatus(status, key)); };
 

@@ -6,7 +6,7 @@
 #include "DialogHands.h"
 #include "LocalAddress.h"
 #include "LogCapture.h"
-#include "LogViewCodec.h"
+#include "LogViewSender.h"
 #include "console/framework/ResourceStrings.h"
 #include "SystemErrorText.h"
 #include "resource.h"
@@ -19,7 +19,9 @@
 
 namespace {
 
+namespace lv = corvane::logview;
 using corvane::SystemErrorText;
+using corvane::test::SendToLogView;
 using corvane::test::WaitFor;
 using corvane::ui::LoadText;
 using corvanelib::UniqueKernelHandle;
@@ -81,23 +83,9 @@ protected:
         view.reset(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
         return static_cast<CommonShareMemory*>(view.get());
     }
-    void Send(const std::vector<std::uint8_t>& datagram) {
-        sockaddr_in to = {};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (unsigned port = 461; port <= 1460; ++port) {
-            to.sin_port = htons(static_cast<unsigned short>(port));
-            sendto(sender.get(), reinterpret_cast<const char*>(datagram.data()),
-                   static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
-                   sizeof(to));
-        }
-    }
-    void Report(std::uint32_t status) {
-        Send(corvane::logview::EncodeStatus(status, corvane::logview::MakeKey()));
-    }
-    void Log(const std::string& line) {
-        Send(corvane::logview::EncodeLogLine(line, corvane::logview::MakeKey()));
-    }
+    void Send(const std::vector<std::uint8_t>& datagram) { SendToLogView(sender.get(), datagram); }
+    void Report(std::uint32_t status) { Send(lv::EncodeStatus(status, lv::MakeKey())); }
+    void Log(const std::string& line) { Send(lv::EncodeLogLine(line, lv::MakeKey())); }
     // The status line, the button's label and whether it is enabled.
     bool Shows(UINT statusId, UINT labelId, bool enabled = true) const {
         return dialog->Text(IDC_STATUS) == LoadText(statusId) &&
@@ -108,7 +96,6 @@ protected:
         return WaitFor([&] { return Shows(statusId, labelId); });
     }
     bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
-    bool ShowsRunning() { return WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP); }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -152,12 +139,10 @@ TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
     }
 
     Make(stopEvent, kStopEventName);
-    ASSERT_TRUE(ShowsRunning());
-    // "trouble" counts as running: polls that find the service leave it shown.
-    Report(corvane::logview::kStatusTrouble);
+    ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
+    // "trouble" counts as running.
+    Report(lv::kStatusTrouble);
     ASSERT_TRUE(WaitShows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
-    Sleep(700);
-    EXPECT_TRUE(Shows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     // The service gone from under it: the poll shows "stop" and clears the state word.
     Block()->serviceState = 5;
     stopEvent.reset();
@@ -202,14 +187,13 @@ TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
     for (UINT ending : {WM_CLOSE, WM_QUIT}) {
         Make(stopEvent, kStopEventName);
         Open();
-        ASSERT_TRUE(ShowsRunning());
+        ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
         dialog->Post(IDC_START_STOP);
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(changed, 20000));
         EXPECT_EQ(kStatusChangeStop, Block()->statusChangeCommand);
         ASSERT_TRUE(WaitFor([&] { return !dialog->Enabled(IDC_START_STOP); }));
         Log("while waiting");
         EXPECT_TRUE(WaitFor([&] { return LogText() == "while waiting\r\n"; })) << ending;
-        Sleep(500);
         ASSERT_FALSE(dialog->Ended());
         ending == WM_CLOSE
             ? PostMessageW(dialog->Window(), ending, 0, 0)
@@ -256,8 +240,7 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
     Open();
     ASSERT_TRUE(ShowsStopped());
     // One byte over the receive size is dropped, as is an empty datagram; full size is taken.
-    auto datagram =
-        corvane::logview::EncodeLogLine(std::string(8176, 'b'), corvane::logview::MakeKey());
+    auto datagram = lv::EncodeLogLine(std::string(8176, 'b'), lv::MakeKey());
     datagram.push_back(0);
     Log("");
     Send(datagram);

@@ -41,6 +41,7 @@ public:
     bool Ended() const { return m_ended; }
     std::wstring Text(int id) const { return corvane::uidriver::Text(Item(id)); }
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     // Posts a button's click and does not wait for its handler.
     void Post(int id) const { PostMessageW(m_window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     // A click the user could make, handled when it returns: only on an enabled control, and the

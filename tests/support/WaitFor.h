@@ -9,7 +9,7 @@ namespace corvane::test {
 
 // Polls `condition` every `step` until it holds or `bound` has passed; returns whether it held.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20),
+bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(30),
              std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {

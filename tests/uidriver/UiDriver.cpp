@@ -2,32 +2,24 @@
 
 namespace corvane::uidriver {
 
-namespace {
-
 // Cross-process messages never wait long: a hung target must not hang the test.
 constexpr UINT kMessageTimeoutMs = 5000;
 
-BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
-    auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (found->first == 0 || owner == found->first) {
-        found->second.push_back(window);
-    }
-    return TRUE;
-}
-
-} // namespace
-
 std::vector<HWND> TopLevelWindows(DWORD processId) {
-    std::pair<DWORD, std::vector<HWND>> found{processId, {}};
-    EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&found));
-    return found.second;
+    std::vector<HWND> found;
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, nullptr, nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (processId == 0 || owner == processId) {
+            found.push_back(w);
+        }
+    }
+    return found;
 }
 
 HWND WaitForWindow(const std::wstring& caption, DWORD processId, milliseconds bound) {
     HWND found = nullptr;
-    WaitUntil(
+    WaitFor(
         [&] {
             for (HWND window : TopLevelWindows(processId)) {
                 found = Text(window) == caption ? window : found;

@@ -19,11 +19,7 @@ using std::chrono::milliseconds;
 
 // Generous default bound for every wait: the tests run under Wine on loaded machines.
 constexpr milliseconds kDefaultWait{30000};
-
-template <typename Condition>
-bool WaitUntil(Condition condition, milliseconds bound = kDefaultWait) {
-    return corvane::test::WaitFor(condition, bound);
-}
+using corvane::test::WaitFor;
 
 // The top-level windows of process `processId` (all processes when 0), visible or not.
 std::vector<HWND> TopLevelWindows(DWORD processId = 0);

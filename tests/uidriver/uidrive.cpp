@@ -40,7 +40,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
     } else if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
-        return ui::WaitUntil([&] { return !IsWindow(window); }, bound) ? 0 : 1;
+        return ui::WaitFor([&] { return !IsWindow(window); }, bound) ? 0 : 1;
     } else if (command == L"click") {
         return ui::Click(GetDlgItem(window, number)) ? 0 : 1;
     } else if (command == L"menu") {
