@@ -1,9 +1,10 @@
 #include "corvanelib/log/dictionary/ConfigDictionary.h"
 
+#include "../config/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ const std::string path = (fs::temp_directory_path() / "cvn_dict_test.ini").strin
 
 // The test file, written in binary mode: the bytes read are the bytes given on every platform.
 const char* Write(const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
+    Put(path, content);
     return path.c_str();
 }
 
