@@ -78,9 +78,8 @@ TEST_F(IniFileTest, SetValuePlacesPairsAndRefusesWhatWouldNotReadBack) {
     EXPECT_TRUE(ini.SetValue("K", "c", "3"));              // behind the trailing lines
     EXPECT_TRUE(ini.SetValue("M", "d", "4"));              // a new key at the end
     EXPECT_TRUE(ini.SetValue("K", "; tail comment", "y")); // never on a comment line
-    EXPECT_TRUE(ini.SetValue("K", "", "x"));
     EXPECT_EQ(ini.Serialize(), "// write by Friday, December 04, 2026\r\n[K]\r\na = one\r\n; tail "
-                               "comment\r\n\r\nc = 3\r\n; tail comment = y\r\n = x\r\n\r\n"
+                               "comment\r\n\r\nc = 3\r\n; tail comment = y\r\n\r\n"
                                "[L]\r\nb = 2\r\n\r\n[M]\r\nd = 4\r\n\r\n");
 }
 
