@@ -18,9 +18,6 @@ UniqueServiceHandle Open(DWORD access) {
 
 } // namespace
 
-StandinService::StandinService(const std::wstring& arguments, DWORD startType)
-    : m_installError(Install(arguments, startType)) {}
-
 DWORD StandinService::Install(const std::wstring& arguments, DWORD startType) {
     if (const DWORD error = RemoveExisting()) {
         return error;

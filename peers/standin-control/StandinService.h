@@ -18,7 +18,8 @@ class StandinService {
 public:
     // Install(arguments, startType); the service is removed again when this object ends.
     explicit StandinService(const std::wstring& arguments = std::wstring(),
-                            DWORD startType = SERVICE_DEMAND_START);
+                            DWORD startType = SERVICE_DEMAND_START)
+        : m_installError(Install(arguments, startType)) {}
     ~StandinService() { RemoveExisting(); }
     StandinService(const StandinService&) = delete;
     StandinService& operator=(const StandinService&) = delete;

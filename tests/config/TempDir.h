@@ -1,5 +1,5 @@
-// A fresh directory per test, under a random name, removed afterwards, with whole-file helpers
-// in binary mode.
+// Whole-file helpers in binary mode (the log and dictionary tests use them too), and a fresh
+// directory per test, under a random name, removed afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,19 +10,22 @@
 #include <random>
 #include <string>
 
+inline void Put(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The whole file; empty when it cannot be read.
+inline std::string Get(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class TempDirTest : public ::testing::Test {
 protected:
     TempDirTest() { std::filesystem::create_directories(dir_); }
     ~TempDirTest() override { std::filesystem::remove_all(dir_, ignored_); }
 
     std::string PathOf(const char* name) const { return (dir_ / name).string(); }
-    static void Put(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string Get(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
     std::error_code ignored_;
     const std::filesystem::path dir_ = std::filesystem::temp_directory_path() /

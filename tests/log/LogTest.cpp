@@ -1,6 +1,7 @@
 // The log: a private log object on its own configuration with recording outputs; the
 // configuration file with its watcher; the file and window outputs; InitLog. The Wine prefix's
 // "c:\config.ini" comes and goes.
+#include "../config/TempDir.h"
 #include "LogCapture.h"
 #include "WaitFor.h"
 
@@ -12,7 +13,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -151,12 +151,6 @@ TEST_F(LogFront, DestructionWaitsForTheRecordUnderWayAndCallersKeepTheirLastErro
     EXPECT_EQ(writer.get(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
-// The whole file, or "<missing>".
-std::string ReadBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
-
 // A process configuration whose checks the test runs.
 struct CheckedConfig : corvanelib::CommonConfig {
     CheckedConfig() {
@@ -197,7 +191,7 @@ TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) 
         if (step.time < 0) {
             DeleteFileW(path);
         } else if (step.time > 0) {
-            std::ofstream(std::filesystem::path(path), std::ios::binary) << step.content;
+            Put(path, step.content);
             std::filesystem::last_write_time(path, start + std::chrono::seconds(step.time));
         }
         // Held by another opener that shares it with nobody.
@@ -217,13 +211,13 @@ TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsEnd) {
     ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
     corvanelib::g_commonConfig.StopWatcher();
     // The watcher ends on request and says so in the log file.
-    EXPECT_NE(ReadBytes(path).find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
+    EXPECT_NE(Get(path).find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
 }
 
 TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
     CheckedConfig config;
     const std::wstring path = config.GetLogPath() + L".crit";
-    std::ofstream(std::filesystem::path(path), std::ios::binary) << "kept\r\n";
+    Put(path, "kept\r\n");
     std::filesystem::resize_file(path, FileLogProvider::kRestartBytes - 10);
     corvanelib::CritFileLogProvider provider;
     ASSERT_EQ(provider.Init(&config), 0);
@@ -246,7 +240,7 @@ TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
     // file holds code page 936.
     EXPECT_EQ(provider.Write(L"y\nz\r\n", 5), 0);
     EXPECT_EQ(provider.LockedWrite(L"中文", 2, 0), 0);
-    EXPECT_EQ(ReadBytes(path), "y\r\nz\r\n\r\n\xD6\xD0\xCE\xC4\r\n");
+    EXPECT_EQ(Get(path), "y\r\nz\r\n\r\n\xD6\xD0\xCE\xC4\r\n");
     ASSERT_EQ(config.Init(5, 4, L"p.log", L"Log", L"c:\\absent"), 0);
     EXPECT_EQ(provider.Init(&config), 1); // not "no such file": nothing opened, nothing written
     EXPECT_EQ(provider.Write(L"lost", 4), -1);

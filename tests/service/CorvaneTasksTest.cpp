@@ -89,24 +89,20 @@ TEST(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
                                 L"1 Wait Service to Start Failed, errno:1460!|");
     EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_START_PENDING));
     // Refused calls; at the end, a failure that leaves no error code must not read as success.
-    const struct {
-        void *imported, *replacement;
-        const wchar_t* outcome;
-    } cases[] = {
-        {reinterpret_cast<void*>(&::QueryServiceStatus),
-         reinterpret_cast<void*>(&Refuse<ERROR_INVALID_HANDLE, BOOL, SC_HANDLE, LPSERVICE_STATUS>),
-         L"check 6 0, repair 1 122, start 6: "
-         L"2 Can not query service's status! error:6\n|"
-         L"1 Can not query service's status, errno:6!|"},
-        {reinterpret_cast<void*>(&::OpenSCManagerW),
-         reinterpret_cast<void*>(&Refuse<ERROR_ACCESS_DENIED, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>),
-         L"check 5 2779096485, repair 0 5, start 5: 2 CNTServiceControlManager "
-         L"Open Failed, Can not connect to SCM! error:5\n|1 "
-         L"CNTServiceControlManager Open Failed, Can not connect to SCM, errno:5!|"},
-    };
-    for (const auto& c : cases) {
-        ImportHook hook(c.imported, c.replacement);
-        EXPECT_EQ(Outcome(capture), c.outcome);
+    {
+        ImportHook hook(&::QueryServiceStatus,
+                        &Refuse<ERROR_INVALID_HANDLE, BOOL, SC_HANDLE, LPSERVICE_STATUS>);
+        EXPECT_EQ(Outcome(capture), L"check 6 0, repair 1 122, start 6: "
+                                    L"2 Can not query service's status! error:6\n|"
+                                    L"1 Can not query service's status, errno:6!|");
+    }
+    {
+        ImportHook hook(&::OpenSCManagerW,
+                        &Refuse<ERROR_ACCESS_DENIED, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>);
+        EXPECT_EQ(Outcome(capture), L"check 5 2779096485, repair 0 5, start 5: 2 "
+                                    L"CNTServiceControlManager Open Failed, Can not connect to "
+                                    L"SCM! error:5\n|1 CNTServiceControlManager Open Failed, Can "
+                                    L"not connect to SCM, errno:5!|");
     }
     ImportHook silent(&::OpenSCManagerW,
                       &Refuse<ERROR_SUCCESS, SC_HANDLE, LPCWSTR, LPCWSTR, DWORD>);

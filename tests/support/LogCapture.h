@@ -16,7 +16,7 @@
 //
 // On first use in a process it registers one recording provider with g_commonLog as the log
 // file ("file"); the log owns it until the process ends. Each LogCapture sets the threshold
-// (5 unless given) and sends records to that provider; its destructor leaves the log
+// to 5 and sends records to that provider; its destructor leaves the log
 // unconfigured again, writing nothing. Use one LogCapture at a time, and do not combine it with
 // code that initialises the log itself.
 //
@@ -72,11 +72,13 @@ struct LogRecord {
 
 class LogCapture {
 public:
-    explicit LogCapture(int threshold = 5) {
+    // Sets every level on through the configuration's initialisation, with a log file that
+    // nothing opens.
+    LogCapture() {
         Clear();
-        SetLevels(threshold, Shared().registered ? corvanelib::kFileProvider : -1);
+        Configure(5, Shared().registered ? corvanelib::kFileProvider : -1);
     }
-    ~LogCapture() { SetLevels(-1, -1); }
+    ~LogCapture() { Configure(-1, -1); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
@@ -110,8 +112,7 @@ private:
         static State* state = new State();
         return *state;
     }
-    // Through the configuration's initialisation, with a log file that nothing opens.
-    static void SetLevels(int threshold, int outputKind) {
+    static void Configure(int threshold, int outputKind) {
         corvanelib::g_commonConfig.Init(threshold, outputKind, L"capture.log", L"log", L".");
     }
 };
