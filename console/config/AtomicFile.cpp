@@ -61,13 +61,6 @@ private:
     Native m_native;
 };
 
-namespace {
-
-constexpr std::size_t kChunk = 1 << 16;
-// The longest path the system's 8-bit file functions take (MAX_PATH less its terminator).
-constexpr std::size_t kMaxPathLength = 259;
-constexpr int kTemporaryTries = 100;
-
 int LastError() {
 #ifdef _WIN32
     return static_cast<int>(GetLastError());
@@ -75,6 +68,13 @@ int LastError() {
     return errno;
 #endif
 }
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 16;
+// The longest path the system's 8-bit file functions take (MAX_PATH less its terminator).
+constexpr std::size_t kMaxPathLength = 259;
+constexpr int kTemporaryTries = 100;
 
 // The system's codes for memory running out and for a file without a name.
 #ifdef _WIN32

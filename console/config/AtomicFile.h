@@ -18,6 +18,9 @@ using ChunkWriter = bool (*)(File& file, const void* data, std::size_t size);
 // The plain ChunkWriter.
 bool WriteChunk(File& file, const void* data, std::size_t size);
 
+// The last error: GetLastError() on Windows, errno elsewhere.
+int LastError();
+
 // Sets the last error to the system's code for memory running out.
 void SetOutOfMemoryError();
 

@@ -5,19 +5,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <cerrno>
 #endif
 
 namespace {
 
-int LastError() {
-#ifdef _WIN32
-    return static_cast<int>(GetLastError());
-#else
-    return errno;
-#endif
-}
+using corvane::ini::LastError;
 
 // The system's code for memory running out, which no file operation leaves.
 int NoMemoryError() {
