@@ -1,6 +1,6 @@
 #include "corvanelib/log/dictionary/ConfigDictionary.h"
 
-#include "../config/TempDir.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The log: a private log object on its own configuration with recording outputs; the
 // configuration file with its watcher; the file and window outputs; InitLog. The Wine prefix's
 // "c:\config.ini" comes and goes.
-#include "../config/TempDir.h"
+#include "TempDir.h"
 #include "LogCapture.h"
 #include "WaitFor.h"
 

@@ -5,15 +5,11 @@
 #include "DialogHands.h"
 #include "FileCorvane.h"
 #include "IniFile.h"
+#include "TempDir.h"
 #include "console/framework/ResourceStrings.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
-
-#include <filesystem>
-#include <fstream>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -26,17 +22,13 @@ LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     return message == IPM_GETADDRESS ? static_cast<LRESULT>(shown) : result;
 }
 
-class OptionsDialogTest : public ::testing::Test, IProgramLauncher {
+class OptionsDialogTest : public TempDirTest, IProgramLauncher {
 protected:
     void SetUp() override {
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        std::ofstream(path_, std::ios::binary)
-            << "[GatewayIp]\r\nspecify = 1\r\nipaddr = 192.168.1.10\r\n[LastConnect]\r\n"
-               "gateway = 10.1.1.1\r\n[AutoAuthen]\r\nenable = 1\r\nusername = alice\r\n"
-               "password = pw\r\n";
+        Put(path_, "[GatewayIp]\r\nspecify = 1\r\nipaddr = 192.168.1.10\r\n[LastConnect]\r\n"
+                   "gateway = 10.1.1.1\r\n[AutoAuthen]\r\nenable = 1\r\nusername = alice\r\n"
+                   "password = pw\r\n");
     }
-    void TearDown() override { fs::remove_all(dir_); }
     // The helper a save starts (the record's own test follows it) is not started here.
     void Launch(const std::string&, const char*, const std::string&) override {}
 
@@ -61,8 +53,7 @@ protected:
         return ini.GetValue(key, name);
     }
 
-    const fs::path dir_ = fs::temp_directory_path() / "options-dialog-test";
-    const std::string path_ = (dir_ / "userconfig.ini").string();
+    const std::string path_ = PathOf("userconfig.ini");
     corvane::test::BoxRecorder boxes_;
     int notified_ = 0;
 };
@@ -72,6 +63,9 @@ protected:
 // for a fixed gateway.
 TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
     EXPECT_EQ(IDOK, Press([](const DialogThread& d) {
+                  const LRESULT icon = SendMessageW(d.Window(), WM_GETICON, ICON_BIG, 0);
+                  EXPECT_TRUE(icon != 0 &&
+                              icon == SendMessageW(d.Window(), WM_GETICON, ICON_SMALL, 0));
                   EXPECT_TRUE(d.Checked(IDC_AUTO_AUTH) && d.Enabled(IDC_PASSWORD));
                   EXPECT_TRUE(d.Text(IDC_USER_NAME) == L"alice" && d.Text(IDC_PASSWORD) == L"pw");
                   // Refused twice with the message, the dialog open with the user's text.
@@ -149,8 +143,8 @@ TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithO
 // A save that fails (here a directory stands where the file belongs) is reported with the
 // system error code, and the service does not hear of options not written.
 TEST_F(OptionsDialogTest, AFailedSaveIsShownAndNotAnnounced) {
-    fs::remove(path_);
-    fs::create_directories(path_);
+    std::filesystem::remove(path_);
+    std::filesystem::create_directories(path_);
     EXPECT_EQ(IDOK, Press([](const DialogThread& d) { d.Click(IDOK); }));
     ASSERT_EQ(1u, boxes_.Boxes().size());
     EXPECT_EQ(L"writing to the user's config file error:5", boxes_.Boxes()[0].text);

@@ -1,5 +1,5 @@
-// Whole-file helpers in binary mode (the log and dictionary tests use them too), and a fresh
-// directory per test, under a random name, removed afterwards.
+// Whole-file helpers in binary mode, and a fresh directory per test, under a random name,
+// removed afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,5 +29,5 @@ protected:
 
     std::error_code ignored_;
     const std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
-                                       ("config-" + std::to_string(std::random_device()()));
+                                       ("corvane-test-" + std::to_string(std::random_device()()));
 };
