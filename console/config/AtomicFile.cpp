@@ -190,8 +190,10 @@ File CreateTemporary(const char* path, std::string& name) {
 #endif
     name.resize(slash == std::string::npos ? 0 : slash + 1);
     name += '~';
-    std::size_t digits = name.size() + 16 <= kMaxPathLength ? 16 : kMaxPathLength - name.size();
-    digits = digits < 4 ? 4 : digits;
+    // Never more digits than the random bytes give, nor fewer than 4 (a folder's path too long
+    // for the system then fails the creation).
+    const std::size_t room = name.size() < kMaxPathLength ? kMaxPathLength - name.size() : 0;
+    const std::size_t digits = room > 16 ? 16 : room < 4 ? 4 : room;
     const std::size_t start = name.size();
     for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
         unsigned char random[8];

@@ -173,6 +173,8 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     CloseHandle(holder);
     EXPECT_EQ(Get(path), oldBytes);
 #endif
+    // A folder's path too long for the system: refused, the temporary name kept in its bounds.
+    EXPECT_FALSE(corvane::ini::ReplaceFileContents((std::string(300, 'd') + "/x").c_str(), "x"));
     // No temporary file is left behind.
     using It = std::filesystem::directory_iterator;
     EXPECT_EQ(std::distance(It(dir_), It()), 1);
