@@ -133,6 +133,7 @@ void LogConfig::SetLevels(int threshold, int outputKind) {
 }
 
 void LogConfig::OnStart(DWORD threadId) {
+    // Recorded as the thread layer always recorded them: its file, function and lines.
     const wchar_t source[] = L".\\Win32\\Synchronization\\Thread";
     if (threadId == 0) {
         g_commonLog.WriteLog(1, source, L"corvanelib::WinThread::Start", 106,

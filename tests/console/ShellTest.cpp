@@ -6,16 +6,15 @@
 #include "BrantelApp.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
+#include "TempDir.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
 
-#include <fstream>
 #include <process.h>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -45,9 +44,7 @@ std::wstring FindString(UINT id, LANGID language) {
 TEST(ConsoleResources, EveryStringHasATextInEveryLanguageSet) {
     // Under Wine the host's paths are Z: paths.
     const std::string dir = CONSOLE_SOURCE_DIR;
-    std::ostringstream header;
-    header << std::ifstream((dir[0] == '/' ? "Z:" : "") + dir + "/res/resource.h").rdbuf();
-    const std::string text = header.str();
+    const std::string text = Get((dir[0] == '/' ? "Z:" : "") + dir + "/res/resource.h");
     const std::regex define(R"(#define\s+(IDS_\w+)\s+(\d+))");
     size_t ids = 0;
     for (std::sregex_iterator it(text.begin(), text.end(), define), end; it != end; ++it, ++ids) {

@@ -111,12 +111,13 @@ bool WinThread::Start() {
 }
 
 bool WinThread::WaitStarted(DWORD timeoutMs) {
+    const auto started = [this] { return InterlockedCompareExchange(&m_started, 0, 0) == 1; };
     DWORD slept = 0;
-    while (InterlockedCompareExchange(&m_started, 0, 0) != 1 && slept < timeoutMs) {
+    while (!started() && slept < timeoutMs) {
         Sleep(100);
         slept += 100;
     }
-    return InterlockedCompareExchange(&m_started, 0, 0) == 1;
+    return started();
 }
 
 void WinThread::RequestStop() {
