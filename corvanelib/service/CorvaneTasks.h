@@ -26,9 +26,10 @@ DWORD CheckServiceStatus(SERVICE_STATUS& status);
 DWORD TryRepairCorvaneMgr();
 
 // Sets the recovery actions, starts the service unless it runs already and waits until it
-// runs; a service that is already starting is waited for. Returns 0 when it runs, otherwise the
-// Windows error of the step that failed (logged), ERROR_TIMEOUT when it did not reach running
-// within `timeoutMs` plus one poll.
+// runs; a service that is already starting is waited for, one that is still stopping is
+// started again once it has stopped. Returns 0 when it runs, otherwise the Windows error of the
+// step that failed (logged), ERROR_TIMEOUT when it did not reach running within `timeoutMs`
+// plus one poll.
 DWORD StartCorvaneMgr(DWORD timeoutMs);
 
 // Has the platform restart the service 30 s after its first and second failure (counters reset
