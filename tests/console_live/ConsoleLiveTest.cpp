@@ -4,10 +4,12 @@
 #include "BrantelDlg.h"
 #include "ConsoleMessages.h"
 #include "DialogHands.h"
+#include "ImportHook.h"
 #include "LocalAddress.h"
 #include "LogCapture.h"
 #include "LogViewSender.h"
 #include "console/framework/ResourceStrings.h"
+#include "StandinService.h"
 #include "SystemErrorText.h"
 #include "resource.h"
 
@@ -15,12 +17,15 @@
 
 #include <ws2tcpip.h>
 
+#include <cstring>
 #include <memory>
+#include <process.h>
 
 namespace {
 
 namespace lv = corvane::logview;
 using corvane::SystemErrorText;
+using corvane::test::ImportHook;
 using corvane::test::SendToLogView;
 using corvane::test::WaitFor;
 using corvane::ui::LoadText;
@@ -58,6 +63,65 @@ corvanelib::UniqueSocket Udp(unsigned port) {
     return bound ? std::move(s) : corvanelib::UniqueSocket();
 }
 
+// The window's DPI as a monitor of 144 DPI gives it (the session's is 96): Wine's monitors all
+// have the system's DPI, so the look-up of the call hands out this one instead.
+UINT WINAPI MonitorDpi(HWND) {
+    return 144;
+}
+FARPROC(WINAPI* const g_lookUp)(HMODULE, LPCSTR) = &::GetProcAddress;
+FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
+    return HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 &&
+                   std::strcmp(name, "GetDpiForWindow") == 0
+               ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MonitorDpi))
+               : g_lookUp(module, name);
+}
+
+// The log-view ports, held by another program: a child process of this test that binds them
+// all and keeps them until it is told to let go.
+const wchar_t kPortsHeld[] = L"Local\\ConsoleLivePortsHeld";
+const wchar_t kReleasePorts[] = L"Local\\ConsoleLiveReleasePorts";
+
+TEST(LogViewPorts, DISABLED_HeldByAnotherProgram) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    std::vector<corvanelib::UniqueSocket> held;
+    for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
+        held.push_back(Udp(port));
+    }
+    const UniqueKernelHandle release(OpenEventW(SYNCHRONIZE, FALSE, kReleasePorts));
+    SetEvent(UniqueKernelHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, kPortsHeld)).get());
+    WaitForSingleObject(release.get(), 300000);
+}
+
+class PortHolder {
+public:
+    PortHolder() {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const intptr_t process =
+            _wspawnl(_P_NOWAIT, self, L"holder", L"--gtest_also_run_disabled_tests",
+                     L"--gtest_filter=LogViewPorts.DISABLED_HeldByAnotherProgram", nullptr);
+        m_process.reset(process == -1 ? nullptr : reinterpret_cast<HANDLE>(process));
+    }
+    ~PortHolder() {
+        SetEvent(m_release.get());
+        WaitForSingleObject(m_process.get(), 60000);
+    }
+    bool Holds() const { return WaitForSingleObject(m_held.get(), 60000) == WAIT_OBJECT_0; }
+
+private:
+    UniqueKernelHandle m_held{CreateEventW(nullptr, TRUE, FALSE, kPortsHeld)};
+    UniqueKernelHandle m_release{CreateEventW(nullptr, TRUE, FALSE, kReleasePorts)};
+    UniqueKernelHandle m_process;
+};
+
+// Takes the log lines of a socket without a dialog.
+struct LineCollector : ILogViewOwner {
+    void OnStatusReport(std::uint32_t) override {}
+    void AppendLog(const char* text) override { lines.push_back(text); }
+    std::vector<std::string> lines;
+};
+
 class ConsoleLive : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -68,9 +132,9 @@ protected:
         stopEvent.reset(); // a Stop wait ends with the service
         dialog.reset();
     }
-    void Open() {
+    void Open(IServiceTasks* with = nullptr) {
         dialog = std::make_unique<corvane::test::DialogThread>(
-            [this] { CBrantelDlg(tasks).RunModal(); });
+            [run = with != nullptr ? with : &tasks] { CBrantelDlg(*run).RunModal(); });
     }
     // The service's side: its events, the shared block and its datagrams, sent to every port
     // the console may have bound, as the service sends them.
@@ -96,6 +160,24 @@ protected:
         return WaitFor([&] { return Shows(statusId, labelId); });
     }
     bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
+    // The widths of the Start/Stop and Advanced buttons' images and of the small window icon.
+    std::vector<int> ImageWidths() const {
+        const LPARAM icons[] = {
+            SendMessageW(dialog->Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
+            SendMessageW(dialog->Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0),
+            SendMessageW(dialog->Window(), WM_GETICON, ICON_SMALL, 0)};
+        std::vector<int> widths;
+        for (LPARAM icon : icons) {
+            ICONINFO info = {};
+            BITMAP bitmap = {};
+            GetIconInfo(reinterpret_cast<HICON>(icon), &info);
+            GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            widths.push_back(bitmap.bmWidth);
+        }
+        return widths;
+    }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -116,27 +198,23 @@ protected:
     std::unique_ptr<corvane::test::DialogThread> dialog;
 };
 
-TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
+TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     auto first = Udp(461), second = Udp(462);
-    Open();
+    {
+        // Opened on a monitor of 144 DPI: the images come at its size, then at 192 DPI's after
+        // a move to a monitor of that.
+        ImportHook monitor(&::GetProcAddress, &LookUpOnAMonitorOf144Dpi);
+        Open();
+    }
     ASSERT_TRUE(ShowsStopped());
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
-    // A move to a monitor of 192 DPI (the session's is 96): the button images come at its size.
+    const int small = GetSystemMetrics(SM_CXSMICON);
+    EXPECT_EQ(ImageWidths(), std::vector<int>(3, small * 3 / 2));
     RECT window = {};
     GetWindowRect(dialog->Window(), &window);
     SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
                  reinterpret_cast<LPARAM>(&window));
-    for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
-        ICONINFO info = {};
-        BITMAP bitmap = {};
-        ASSERT_TRUE(GetIconInfo(
-            reinterpret_cast<HICON>(SendMessageW(dialog->Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
-            &info));
-        GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-        DeleteObject(info.hbmColor);
-        DeleteObject(info.hbmMask);
-        EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
-    }
+    EXPECT_EQ(ImageWidths(), std::vector<int>(3, small * 2));
 
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
@@ -262,7 +340,7 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
         WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
 }
 
-TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
+TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLink) {
     Open();
     ASSERT_TRUE(ShowsStopped());
     dialog->Post(IDC_TRAY_ICON);
@@ -279,23 +357,64 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
     mapping.reset();
 
     // An object of another kind under the block's name: the link can be neither opened nor
-    // created; one box, and the tray-icon button does nothing. Then with every port taken: the
-    // socket layer's error, and the dialog stays up without timers.
+    // created; one box, and the tray-icon button does nothing.
     UniqueKernelHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kShareMemoryName));
     CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kShareMemoryName);
     const DWORD expected = GetLastError();
-    std::vector<corvanelib::UniqueSocket> taken;
-    for (unsigned port = 461; port <= 1460; ++port) {
-        taken.push_back(Udp(port));
-    }
     Open();
-    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 2; }));
     EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
-    EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[2].text);
     dialog->Post(IDC_TRAY_ICON);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 700));
-    EXPECT_TRUE(dialog->Text(IDC_STATUS) == L"Running..." && dialog->Enabled(IDC_START_STOP));
-    EXPECT_EQ(3u, boxes.Boxes().size());
+    EXPECT_EQ(2u, boxes.Boxes().size());
+}
+
+// Another program holds every log-view port: the socket layer's error is shown, and the
+// display and the button follow the service by its stop event alone, through the real service
+// tasks on the stand-in.
+TEST_F(ConsoleLive, WithoutItsPortsTheConsoleStillFollowsAndSteersTheService) {
+    corvane::test::StandinService standin;
+    ASSERT_EQ(standin.InstallError(), 0u);
+    PortHolder holder;
+    ASSERT_TRUE(holder.Holds());
+    Open(&CorvaneServiceTasks());
+    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 1; }));
+    EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[0].text);
+    ASSERT_TRUE(ShowsStopped());
+    dialog->Post(IDC_START_STOP);
+    ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
+    dialog->Post(IDC_START_STOP);
+    EXPECT_TRUE(corvane::test::StandinService::WaitForState(SERVICE_STOPPED));
+    ASSERT_TRUE(ShowsStopped());
+    EXPECT_EQ(1u, boxes.Boxes().size());
+}
+
+// A read notification that carries an error still takes what is queued, so the socket hears
+// the next datagram. Wine posts no such notification (an ICMP error on a datagram socket comes
+// as a close event, and only on a connected one), so the test hands one to the socket.
+TEST_F(ConsoleLive, AReadNotificationWithAnErrorKeepsTheSocketListening) {
+    HWND window =
+        CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    LineCollector owner;
+    CClientSocket socket;
+    ASSERT_EQ(0u, socket.Create(window, kLogViewSocketMessage));
+    socket.SetOwner(&owner);
+    MSG queued;
+    const auto next = [&] { // the next read notification
+        return WaitFor([&] {
+            return PeekMessageW(&queued, window, kLogViewSocketMessage, kLogViewSocketMessage,
+                                PM_REMOVE) != FALSE &&
+                   WSAGETSELECTEVENT(queued.lParam) == FD_READ;
+        });
+    };
+    Log("dropped");
+    ASSERT_TRUE(next());
+    socket.OnSocketMessage(queued.wParam, WSAMAKESELECTREPLY(FD_READ, WSAENETDOWN));
+    Log("heard");
+    ASSERT_TRUE(next());
+    socket.OnSocketMessage(queued.wParam, queued.lParam);
+    EXPECT_EQ(owner.lines, std::vector<std::string>{"heard"});
+    DestroyWindow(window);
 }
 
 // Datagrams from elsewhere on the network are dropped unread: only this machine's own
