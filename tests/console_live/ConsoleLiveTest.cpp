@@ -19,7 +19,6 @@
 
 #include <cstring>
 #include <memory>
-#include <process.h>
 
 namespace {
 
@@ -63,64 +62,17 @@ corvanelib::UniqueSocket Udp(unsigned port) {
     return bound ? std::move(s) : corvanelib::UniqueSocket();
 }
 
-// The window's DPI as a monitor of 144 DPI gives it (the session's is 96): Wine's monitors all
-// have the system's DPI, so the look-up of the call hands out this one instead.
+// A window on a monitor of 144 DPI (the session's is 96): Wine's monitors all have the system's
+// DPI, so the look-up of the window's DPI hands out this one instead.
 UINT WINAPI MonitorDpi(HWND) {
     return 144;
 }
 FARPROC(WINAPI* const g_lookUp)(HMODULE, LPCSTR) = &::GetProcAddress;
 FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
-    return HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 &&
-                   std::strcmp(name, "GetDpiForWindow") == 0
-               ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MonitorDpi))
+    const bool dpi = HIWORD(name) != 0 && std::strcmp(name, "GetDpiForWindow") == 0;
+    return dpi ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MonitorDpi))
                : g_lookUp(module, name);
 }
-
-// The log-view ports, held by another program: a child process of this test that binds them
-// all and keeps them until it is told to let go.
-const wchar_t kPortsHeld[] = L"Local\\ConsoleLivePortsHeld";
-const wchar_t kReleasePorts[] = L"Local\\ConsoleLiveReleasePorts";
-
-TEST(LogViewPorts, DISABLED_HeldByAnotherProgram) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    std::vector<corvanelib::UniqueSocket> held;
-    for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
-        held.push_back(Udp(port));
-    }
-    const UniqueKernelHandle release(OpenEventW(SYNCHRONIZE, FALSE, kReleasePorts));
-    SetEvent(UniqueKernelHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, kPortsHeld)).get());
-    WaitForSingleObject(release.get(), 300000);
-}
-
-class PortHolder {
-public:
-    PortHolder() {
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        const intptr_t process =
-            _wspawnl(_P_NOWAIT, self, L"holder", L"--gtest_also_run_disabled_tests",
-                     L"--gtest_filter=LogViewPorts.DISABLED_HeldByAnotherProgram", nullptr);
-        m_process.reset(process == -1 ? nullptr : reinterpret_cast<HANDLE>(process));
-    }
-    ~PortHolder() {
-        SetEvent(m_release.get());
-        WaitForSingleObject(m_process.get(), 60000);
-    }
-    bool Holds() const { return WaitForSingleObject(m_held.get(), 60000) == WAIT_OBJECT_0; }
-
-private:
-    UniqueKernelHandle m_held{CreateEventW(nullptr, TRUE, FALSE, kPortsHeld)};
-    UniqueKernelHandle m_release{CreateEventW(nullptr, TRUE, FALSE, kReleasePorts)};
-    UniqueKernelHandle m_process;
-};
-
-// Takes the log lines of a socket without a dialog.
-struct LineCollector : ILogViewOwner {
-    void OnStatusReport(std::uint32_t) override {}
-    void AppendLog(const char* text) override { lines.push_back(text); }
-    std::vector<std::string> lines;
-};
 
 class ConsoleLive : public testing::Test {
 protected:
@@ -160,21 +112,16 @@ protected:
         return WaitFor([&] { return Shows(statusId, labelId); });
     }
     bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
-    // The widths of the Start/Stop and Advanced buttons' images and of the small window icon.
+    // The widths of the Start/Stop button's image and of the small window icon.
     std::vector<int> ImageWidths() const {
-        const LPARAM icons[] = {
-            SendMessageW(dialog->Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
-            SendMessageW(dialog->Item(IDC_ADVANCED), BM_GETIMAGE, IMAGE_ICON, 0),
-            SendMessageW(dialog->Window(), WM_GETICON, ICON_SMALL, 0)};
         std::vector<int> widths;
-        for (LPARAM icon : icons) {
+        for (LPARAM icon : {SendMessageW(dialog->Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
+                            SendMessageW(dialog->Window(), WM_GETICON, ICON_SMALL, 0)}) {
             ICONINFO info = {};
-            BITMAP bitmap = {};
             GetIconInfo(reinterpret_cast<HICON>(icon), &info);
-            GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
             DeleteObject(info.hbmColor);
             DeleteObject(info.hbmMask);
-            widths.push_back(bitmap.bmWidth);
+            widths.push_back(static_cast<int>(info.xHotspot) * 2); // an icon's is its centre
         }
         return widths;
     }
@@ -209,12 +156,12 @@ TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     ASSERT_TRUE(ShowsStopped());
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
     const int small = GetSystemMetrics(SM_CXSMICON);
-    EXPECT_EQ(ImageWidths(), std::vector<int>(3, small * 3 / 2));
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, small * 3 / 2));
     RECT window = {};
     GetWindowRect(dialog->Window(), &window);
     SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
                  reinterpret_cast<LPARAM>(&window));
-    EXPECT_EQ(ImageWidths(), std::vector<int>(3, small * 2));
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, small * 2));
 
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
@@ -340,7 +287,7 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
         WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
 }
 
-TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLink) {
+TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPorts) {
     Open();
     ASSERT_TRUE(ShowsStopped());
     dialog->Post(IDC_TRAY_ICON);
@@ -357,63 +304,62 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLink) {
     mapping.reset();
 
     // An object of another kind under the block's name: the link can be neither opened nor
-    // created; one box, and the tray-icon button does nothing.
+    // created. Every log-view port taken (here by this process: the bind fails alike whoever
+    // holds the port). One box for each; the tray-icon button does nothing, and the display and
+    // the button follow the service by its stop event alone, through the real service tasks on
+    // the stand-in.
     UniqueKernelHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kShareMemoryName));
     CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kShareMemoryName);
     const DWORD expected = GetLastError();
-    Open();
-    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 2; }));
-    EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
-    dialog->Post(IDC_TRAY_ICON);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 700));
-    EXPECT_EQ(2u, boxes.Boxes().size());
-}
-
-// Another program holds every log-view port: the socket layer's error is shown, and the
-// display and the button follow the service by its stop event alone, through the real service
-// tasks on the stand-in.
-TEST_F(ConsoleLive, WithoutItsPortsTheConsoleStillFollowsAndSteersTheService) {
+    std::vector<corvanelib::UniqueSocket> taken;
+    for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
+        taken.push_back(Udp(port));
+    }
     corvane::test::StandinService standin;
     ASSERT_EQ(standin.InstallError(), 0u);
-    PortHolder holder;
-    ASSERT_TRUE(holder.Holds());
     Open(&CorvaneServiceTasks());
-    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 1; }));
-    EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[0].text);
+    ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 3; }));
+    EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
+    EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[2].text);
+    dialog->Post(IDC_TRAY_ICON);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 700));
     ASSERT_TRUE(ShowsStopped());
     dialog->Post(IDC_START_STOP);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
     dialog->Post(IDC_START_STOP);
     EXPECT_TRUE(corvane::test::StandinService::WaitForState(SERVICE_STOPPED));
     ASSERT_TRUE(ShowsStopped());
-    EXPECT_EQ(1u, boxes.Boxes().size());
+    EXPECT_EQ(3u, boxes.Boxes().size());
 }
 
 // A read notification that carries an error still takes what is queued, so the socket hears
 // the next datagram. Wine posts no such notification (an ICMP error on a datagram socket comes
 // as a close event, and only on a connected one), so the test hands one to the socket.
 TEST_F(ConsoleLive, AReadNotificationWithAnErrorKeepsTheSocketListening) {
+    struct : CMySocket {
+        void OnPacket(char* data, int length, const sockaddr_in&) override {
+            text.assign(data + 16, static_cast<size_t>(length - 16));
+        }
+        std::string text;
+    } socket;
     HWND window =
         CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    LineCollector owner;
-    CClientSocket socket;
     ASSERT_EQ(0u, socket.Create(window, kLogViewSocketMessage));
-    socket.SetOwner(&owner);
-    MSG queued;
-    const auto next = [&] { // the next read notification
+    MSG read; // the next read notification
+    const auto next = [&] {
         return WaitFor([&] {
-            return PeekMessageW(&queued, window, kLogViewSocketMessage, kLogViewSocketMessage,
+            return PeekMessageW(&read, window, kLogViewSocketMessage, kLogViewSocketMessage,
                                 PM_REMOVE) != FALSE &&
-                   WSAGETSELECTEVENT(queued.lParam) == FD_READ;
+                   WSAGETSELECTEVENT(read.lParam) == FD_READ;
         });
     };
     Log("dropped");
     ASSERT_TRUE(next());
-    socket.OnSocketMessage(queued.wParam, WSAMAKESELECTREPLY(FD_READ, WSAENETDOWN));
+    socket.OnSocketMessage(read.wParam, WSAMAKESELECTREPLY(FD_READ, WSAENETDOWN));
     Log("heard");
     ASSERT_TRUE(next());
-    socket.OnSocketMessage(queued.wParam, queued.lParam);
-    EXPECT_EQ(owner.lines, std::vector<std::string>{"heard"});
+    socket.OnSocketMessage(read.wParam, read.lParam);
+    EXPECT_EQ(socket.text, "heard");
     DestroyWindow(window);
 }
 
