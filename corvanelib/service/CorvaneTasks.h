@@ -29,7 +29,7 @@ DWORD TryRepairCorvaneMgr();
 // runs; a service that is already starting is waited for, one that is still stopping is
 // started again once it has stopped. Returns 0 when it runs, otherwise the Windows error of the
 // step that failed (logged), ERROR_TIMEOUT when it did not reach running within `timeoutMs`
-// plus one poll.
+// (plus one poll, two when it waited for a stop first).
 DWORD StartCorvaneMgr(DWORD timeoutMs);
 
 // Has the platform restart the service 30 s after its first and second failure (counters reset
