@@ -348,20 +348,17 @@ TEST_F(ConsoleLive, AReadNotificationWithAnErrorKeepsTheSocketListening) {
     HWND window =
         CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_EQ(0u, socket.Create(window, kLogViewSocketMessage));
-    MSG read; // the next read notification
-    const auto next = [&] {
-        return WaitFor([&] {
+    for (const std::string line : {"dropped", "heard"}) {
+        Log(line);
+        MSG read; // the line's read notification, the first with an error
+        ASSERT_TRUE(WaitFor([&] {
             return PeekMessageW(&read, window, kLogViewSocketMessage, kLogViewSocketMessage,
                                 PM_REMOVE) != FALSE &&
                    WSAGETSELECTEVENT(read.lParam) == FD_READ;
-        });
-    };
-    Log("dropped");
-    ASSERT_TRUE(next());
-    socket.OnSocketMessage(read.wParam, WSAMAKESELECTREPLY(FD_READ, WSAENETDOWN));
-    Log("heard");
-    ASSERT_TRUE(next());
-    socket.OnSocketMessage(read.wParam, read.lParam);
+        }));
+        const LPARAM error = line == "dropped" ? WSAMAKESELECTREPLY(0, WSAENETDOWN) : 0;
+        socket.OnSocketMessage(read.wParam, read.lParam | error);
+    }
     EXPECT_EQ(socket.text, "heard");
     DestroyWindow(window);
 }
