@@ -1,6 +1,6 @@
 // Service tasks on the admission service "CorvaneMgr". Each task opens what it needs, does one
 // job and closes everything again before it returns; none keeps state between calls. They run
-// on the caller's thread and block it (StartCorvaneMgr for up to its time-out and one poll).
+// on the caller's thread and block it (StartCorvaneMgr for up to its time-out and a poll or two).
 #pragma once
 
 #include <winsock2.h>
