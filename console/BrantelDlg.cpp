@@ -22,6 +22,16 @@ int SystemDpi() {
     return dpi;
 }
 
+// The DPI of the monitor the window opened on, where the system tells it; the system DPI
+// otherwise. Looked up at run time: older systems lack the call.
+UINT WindowDpi(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = getDpi != nullptr ? getDpi(window) : 0;
+    return dpi != 0 ? dpi : static_cast<UINT>(SystemDpi());
+}
+
 // A system metric at `dpi`: the metrics hold for the system DPI.
 int MetricForDpi(int metric, UINT dpi) {
     return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), SystemDpi());
@@ -60,7 +70,9 @@ BOOL CBrantelDlg::OnInitDialog() {
 
     OpenServiceLink();
 
-    LoadImagesForDpi(static_cast<UINT>(SystemDpi()), false);
+    // At the system DPI the window keeps the program icon it was given above.
+    const UINT dpi = WindowDpi(Handle());
+    LoadImagesForDpi(dpi, dpi != static_cast<UINT>(SystemDpi()));
     CollapseLogPane();
     SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
 

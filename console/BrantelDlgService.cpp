@@ -80,16 +80,17 @@ void CBrantelDlg::OpenServiceLink() {
 BOOL CBrantelDlg::StartLogView() {
     const DWORD error = m_socket.Create(Handle(), kLogViewSocketMessage);
     if (error != 0) {
-        // No timers then: the button stays enabled and the display changes only when it is
-        // used.
+        // Any local program can hold the ports, or a security product refuse the bind. The
+        // dialog then goes without reports: the poll and the report time-out still follow the
+        // service, so the display and the button stay true to it.
         ShowErrorBox(error);
-        return FALSE;
+    } else {
+        m_socket.SetOwner(this);
     }
-    m_socket.SetOwner(this);
     EnableWindow(m_startStopButton, FALSE);
     SetTimer(Handle(), kReportTimer, kReportTimeoutAtStartMs, nullptr);
     SetTimer(Handle(), kPollTimer, kPollPeriodMs, nullptr);
-    return TRUE;
+    return error == 0 ? TRUE : FALSE;
 }
 
 void CBrantelDlg::UpdateServiceStatus(int statusId) {

@@ -42,12 +42,18 @@ void CDatagramSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
     if (!m_socket || static_cast<SOCKET>(wParam) != m_socket.get()) {
         return;
     }
-    if (WSAGETSELECTERROR(lParam) != 0) {
+    if (WSAGETSELECTEVENT(lParam) != FD_READ) {
         return;
     }
-    if (WSAGETSELECTEVENT(lParam) == FD_READ) {
-        OnReceive();
+    if (WSAGETSELECTERROR(lParam) != 0) {
+        // The next read notification comes only after a receive: whatever is queued is taken
+        // and dropped (a datagram longer than the byte fails, and is dropped all the same).
+        char discarded = 0;
+        sockaddr_in sender = {};
+        ReceiveFrom(&discarded, 1, sender);
+        return;
     }
+    OnReceive();
 }
 
 int CDatagramSocket::ReceiveFrom(char* buffer, int cbBuffer, sockaddr_in& sender) {

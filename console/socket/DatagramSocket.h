@@ -24,7 +24,9 @@ public:
     void Close() noexcept;
 
     // The owner's window procedure passes every `message` it receives here. Notifications for
-    // a socket other than the one held (left in the queue by an earlier socket) are ignored.
+    // a socket other than the one held (left in the queue by an earlier socket) are ignored. A
+    // read notification that carries an error still receives, and drops, what is queued, so
+    // that notifications keep coming.
     void OnSocketMessage(WPARAM wParam, LPARAM lParam);
 
     SOCKET Handle() const noexcept { return m_socket.get(); }

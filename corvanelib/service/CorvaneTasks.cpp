@@ -100,17 +100,37 @@ DWORD StartCorvaneMgr(DWORD timeoutMs) {
                              L"Can not query service's status, errno:%d!", error);
         return error;
     }
+    const DWORD begin = GetTickCount();
     if (status.dwCurrentState != SERVICE_RUNNING && !service.Start(0, nullptr)) {
-        const DWORD error = FailureCode();
-        // A service that is already starting (the service manager's own recovery restart, or
-        // another start request) answers 1056: the wait below sees it through.
-        if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+        DWORD error = FailureCode();
+        // The manager answers 1056 for a service that is starting (its own recovery restart,
+        // another start request) or running, which the wait below sees through, and for one
+        // that is still stopping, which is started again once it has stopped.
+        if (error == ERROR_SERVICE_ALREADY_RUNNING && service.QueryStatus(&status)) {
+            if (status.dwCurrentState == SERVICE_START_PENDING ||
+                status.dwCurrentState == SERVICE_RUNNING) {
+                error = 0;
+            } else if (status.dwCurrentState == SERVICE_STOP_PENDING) {
+                if (!service.WaitForStatus(timeoutMs, SERVICE_STOPPED, kStartPollIntervalMs)) {
+                    error = FailureCode();
+                    g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
+                                         L"Wait Service to Start Failed, errno:%d!", error);
+                    return error;
+                }
+                error = service.Start(0, nullptr) ? 0 : FailureCode();
+            }
+        }
+        if (error != 0) {
             g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
                                  L"Can not Start Service, errno:%d!", error);
             return error;
         }
     }
-    if (!service.WaitForStatus(timeoutMs, SERVICE_RUNNING, kStartPollIntervalMs)) {
+    // One bound for the whole task: a wait for a stopping service counts against it.
+    const DWORD spent = GetTickCount() - begin;
+    const DWORD left =
+        timeoutMs == INFINITE ? INFINITE : (timeoutMs > spent ? timeoutMs - spent : 0);
+    if (!service.WaitForStatus(left, SERVICE_RUNNING, kStartPollIntervalMs)) {
         const DWORD error = FailureCode();
         g_commonLog.WriteLog(1, kSourceFile, kFunction, __LINE__,
                              L"Wait Service to Start Failed, errno:%d!", error);

@@ -1,6 +1,6 @@
 // Service tasks on the admission service "CorvaneMgr". Each task opens what it needs, does one
 // job and closes everything again before it returns; none keeps state between calls. They run
-// on the caller's thread and block it (StartCorvaneMgr for up to its time-out and one poll).
+// on the caller's thread and block it (StartCorvaneMgr for up to its time-out and a poll or two).
 #pragma once
 
 #include <winsock2.h>
@@ -26,9 +26,10 @@ DWORD CheckServiceStatus(SERVICE_STATUS& status);
 DWORD TryRepairCorvaneMgr();
 
 // Sets the recovery actions, starts the service unless it runs already and waits until it
-// runs; a service that is already starting is waited for. Returns 0 when it runs, otherwise the
-// Windows error of the step that failed (logged), ERROR_TIMEOUT when it did not reach running
-// within `timeoutMs` plus one poll.
+// runs; a service that is already starting is waited for, one that is still stopping is
+// started again once it has stopped. Returns 0 when it runs, otherwise the Windows error of the
+// step that failed (logged), ERROR_TIMEOUT when it did not reach running within `timeoutMs`
+// (plus one poll, two when it waited for a stop first).
 DWORD StartCorvaneMgr(DWORD timeoutMs);
 
 // Has the platform restart the service 30 s after its first and second failure (counters reset

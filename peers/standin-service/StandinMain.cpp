@@ -8,7 +8,8 @@
 //  - it reports "running" (type 100) at start, on 104 and every second, "stopped" as it ends,
 //    scrambled, to every port the console may have bound on 127.0.0.1.
 // With --never-running on its command line it stays start-pending until it is stopped; with
-// --start-delay=MS it stays start-pending that long first. Its first argument install, start or
+// --start-delay=MS it stays start-pending that long first; with --stop-delay=MS it stays
+// stop-pending that long after it let go of its stop event. Its first argument install, start or
 // remove makes it the service's control instead (peers/tools/standin runs it so).
 #include "LogViewCodec.h"
 #include "LogViewSender.h"
@@ -111,6 +112,10 @@ void Serve() {
     // The stop event goes first: from here on the service no longer counts as running.
     stopEvent.reset();
     sendStatus(lv::kStatusStopped);
+    // --stop-delay=MS: a service slow to go stays stop-pending that long after it let go.
+    if (const wchar_t* delay = std::wcsstr(GetCommandLineW(), L" --stop-delay=")) {
+        Sleep(std::wcstoul(delay + 14, nullptr, 10));
+    }
     WSACleanup();
 }
 

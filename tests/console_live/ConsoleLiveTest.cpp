@@ -4,10 +4,12 @@
 #include "BrantelDlg.h"
 #include "ConsoleMessages.h"
 #include "DialogHands.h"
+#include "ImportHook.h"
 #include "LocalAddress.h"
 #include "LogCapture.h"
 #include "LogViewSender.h"
 #include "console/framework/ResourceStrings.h"
+#include "StandinService.h"
 #include "SystemErrorText.h"
 #include "resource.h"
 
@@ -15,12 +17,14 @@
 
 #include <ws2tcpip.h>
 
+#include <cstring>
 #include <memory>
 
 namespace {
 
 namespace lv = corvane::logview;
 using corvane::SystemErrorText;
+using corvane::test::ImportHook;
 using corvane::test::SendToLogView;
 using corvane::test::WaitFor;
 using corvane::ui::LoadText;
@@ -58,6 +62,18 @@ corvanelib::UniqueSocket Udp(unsigned port) {
     return bound ? std::move(s) : corvanelib::UniqueSocket();
 }
 
+// A window on a monitor of 144 DPI (the session's is 96): Wine's monitors all have the system's
+// DPI, so the look-up of the window's DPI hands out this one instead.
+UINT WINAPI MonitorDpi(HWND) {
+    return 144;
+}
+FARPROC(WINAPI* const g_lookUp)(HMODULE, LPCSTR) = &::GetProcAddress;
+FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
+    const bool dpi = HIWORD(name) != 0 && std::strcmp(name, "GetDpiForWindow") == 0;
+    return dpi ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MonitorDpi))
+               : g_lookUp(module, name);
+}
+
 class ConsoleLive : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -68,9 +84,9 @@ protected:
         stopEvent.reset(); // a Stop wait ends with the service
         dialog.reset();
     }
-    void Open() {
+    void Open(IServiceTasks* with = nullptr) {
         dialog = std::make_unique<corvane::test::DialogThread>(
-            [this] { CBrantelDlg(tasks).RunModal(); });
+            [run = with != nullptr ? with : &tasks] { CBrantelDlg(*run).RunModal(); });
     }
     // The service's side: its events, the shared block and its datagrams, sent to every port
     // the console may have bound, as the service sends them.
@@ -96,6 +112,19 @@ protected:
         return WaitFor([&] { return Shows(statusId, labelId); });
     }
     bool ShowsStopped() { return WaitShows(IDS_STATE_STOPPED, IDS_BUTTON_START); }
+    // The widths of the Start/Stop button's image and of the small window icon.
+    std::vector<int> ImageWidths() const {
+        std::vector<int> widths;
+        for (LPARAM icon : {SendMessageW(dialog->Item(IDC_START_STOP), BM_GETIMAGE, IMAGE_ICON, 0),
+                            SendMessageW(dialog->Window(), WM_GETICON, ICON_SMALL, 0)}) {
+            ICONINFO info = {};
+            GetIconInfo(reinterpret_cast<HICON>(icon), &info);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            widths.push_back(static_cast<int>(info.xHotspot) * 2); // an icon's is its centre
+        }
+        return widths;
+    }
     std::string LogText() { return corvanelib::WideToCodePage(dialog->Text(IDC_LOG_EDIT)); }
     // One press that ends in an error box; returns its text.
     std::wstring PressForError() {
@@ -116,27 +145,23 @@ protected:
     std::unique_ptr<corvane::test::DialogThread> dialog;
 };
 
-TEST_F(ConsoleLive, PollsReportsAndTheButtonImagesFollowTheService) {
+TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     auto first = Udp(461), second = Udp(462);
-    Open();
+    {
+        // Opened on a monitor of 144 DPI: the images come at its size, then at 192 DPI's after
+        // a move to a monitor of that.
+        ImportHook monitor(&::GetProcAddress, &LookUpOnAMonitorOf144Dpi);
+        Open();
+    }
     ASSERT_TRUE(ShowsStopped());
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
-    // A move to a monitor of 192 DPI (the session's is 96): the button images come at its size.
+    const int small = GetSystemMetrics(SM_CXSMICON);
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, small * 3 / 2));
     RECT window = {};
     GetWindowRect(dialog->Window(), &window);
     SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
                  reinterpret_cast<LPARAM>(&window));
-    for (int id : {IDC_START_STOP, IDC_ADVANCED}) {
-        ICONINFO info = {};
-        BITMAP bitmap = {};
-        ASSERT_TRUE(GetIconInfo(
-            reinterpret_cast<HICON>(SendMessageW(dialog->Item(id), BM_GETIMAGE, IMAGE_ICON, 0)),
-            &info));
-        GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-        DeleteObject(info.hbmColor);
-        DeleteObject(info.hbmMask);
-        EXPECT_EQ(bitmap.bmWidth, 2 * GetSystemMetrics(SM_CXSMICON));
-    }
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, small * 2));
 
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
@@ -262,7 +287,7 @@ TEST_F(ConsoleLive, LogLinesFillTheLogTextUpToItsLimit) {
         WaitFor([&] { return LogText() == "x\r\n" + std::string(1018, 'a') + "\r\ny\r\n"; }));
 }
 
-TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
+TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPorts) {
     Open();
     ASSERT_TRUE(ShowsStopped());
     dialog->Post(IDC_TRAY_ICON);
@@ -279,23 +304,63 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPort) {
     mapping.reset();
 
     // An object of another kind under the block's name: the link can be neither opened nor
-    // created; one box, and the tray-icon button does nothing. Then with every port taken: the
-    // socket layer's error, and the dialog stays up without timers.
+    // created. Every log-view port taken (here by this process: the bind fails alike whoever
+    // holds the port). One box for each; the tray-icon button does nothing, and the display and
+    // the button follow the service by its stop event alone, through the real service tasks on
+    // the stand-in.
     UniqueKernelHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kShareMemoryName));
     CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, kShareMemoryName);
     const DWORD expected = GetLastError();
     std::vector<corvanelib::UniqueSocket> taken;
-    for (unsigned port = 461; port <= 1460; ++port) {
+    for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
         taken.push_back(Udp(port));
     }
-    Open();
+    corvane::test::StandinService standin;
+    ASSERT_EQ(standin.InstallError(), 0u);
+    Open(&CorvaneServiceTasks());
     ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 3; }));
     EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
     EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[2].text);
     dialog->Post(IDC_TRAY_ICON);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 700));
-    EXPECT_TRUE(dialog->Text(IDC_STATUS) == L"Running..." && dialog->Enabled(IDC_START_STOP));
+    ASSERT_TRUE(ShowsStopped());
+    // Started from outside first: a new process may take longer than the console's 5 s to run.
+    ASSERT_EQ(corvane::test::StandinService::Start(), 0u);
+    ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
+    dialog->Post(IDC_START_STOP);
+    EXPECT_TRUE(corvane::test::StandinService::WaitForState(SERVICE_STOPPED));
+    ASSERT_TRUE(ShowsStopped());
+    dialog->Post(IDC_START_STOP);
+    ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
     EXPECT_EQ(3u, boxes.Boxes().size());
+}
+
+// A read notification that carries an error still takes what is queued, so the socket hears
+// the next datagram. Wine posts no such notification (an ICMP error on a datagram socket comes
+// as a close event, and only on a connected one), so the test hands one to the socket.
+TEST_F(ConsoleLive, AReadNotificationWithAnErrorKeepsTheSocketListening) {
+    struct : CMySocket {
+        void OnPacket(char* data, int length, const sockaddr_in&) override {
+            text.assign(data + 16, static_cast<size_t>(length - 16));
+        }
+        std::string text;
+    } socket;
+    HWND window =
+        CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_EQ(0u, socket.Create(window, kLogViewSocketMessage));
+    for (const std::string line : {"dropped", "heard"}) {
+        Log(line);
+        MSG read; // the line's read notification, the first with an error
+        ASSERT_TRUE(WaitFor([&] {
+            return PeekMessageW(&read, window, kLogViewSocketMessage, kLogViewSocketMessage,
+                                PM_REMOVE) != FALSE &&
+                   WSAGETSELECTEVENT(read.lParam) == FD_READ;
+        }));
+        const LPARAM error = line == "dropped" ? WSAMAKESELECTREPLY(0, WSAENETDOWN) : 0;
+        socket.OnSocketMessage(read.wParam, read.lParam | error);
+    }
+    EXPECT_EQ(socket.text, "heard");
+    DestroyWindow(window);
 }
 
 // Datagrams from elsewhere on the network are dropped unread: only this machine's own

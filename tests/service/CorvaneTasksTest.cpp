@@ -6,6 +6,7 @@
 #include "ImportHook.h"
 #include "LogCapture.h"
 #include "StandinService.h"
+#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -45,8 +46,8 @@ FARPROC WINAPI RecordingLookUp(HMODULE, LPCSTR name) {
                : reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&RecordedChange2));
 }
 
-TEST(CorvaneMgrTasks, DisabledIsRepairedAndAStartingServiceIsWaitedFor) {
-    StandinService standin(L"--start-delay=5000", SERVICE_DISABLED);
+TEST(CorvaneMgrTasks, DisabledIsRepairedAndAStartingOrStoppingServiceIsWaitedFor) {
+    StandinService standin(L"--start-delay=5000 --stop-delay=4000", SERVICE_DISABLED);
     ASSERT_EQ(standin.InstallError(), 0u);
     LogCapture capture;
     EXPECT_EQ(Tasks::StartCorvaneMgr(5000), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
@@ -61,6 +62,16 @@ TEST(CorvaneMgrTasks, DisabledIsRepairedAndAStartingServiceIsWaitedFor) {
     EXPECT_EQ(g_recovery, L"86400 1/30000 1/30000 0/0");
     EXPECT_EQ(Tasks::StartCorvaneMgr(5000), 0u);
     EXPECT_EQ(Take(capture), L"");
+
+    // Start right after the service let go of its stop event: still stopping, the start request
+    // is answered 1056 too; the service is started again once it has stopped.
+    corvanelib::UniqueKernelHandle stop(
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Global\\CorvaneServiceStopEvent"));
+    ASSERT_TRUE(stop && SetEvent(stop.get()));
+    ASSERT_TRUE(StandinService::WaitForState(SERVICE_STOP_PENDING));
+    EXPECT_EQ(Tasks::StartCorvaneMgr(60000), 0u);
+    EXPECT_EQ(Take(capture), L"");
+    EXPECT_EQ(StandinService::State(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 // Each task's result on the registered service, then the records: "check <code> <state>,
