@@ -1,5 +1,6 @@
 #include "AppPaths.h"
 
+#include "ProtectedFile.h"
 #include "corvanelib/Win32/Text.h"
 
 namespace corvane {
@@ -16,8 +17,9 @@ DWORD FillAppPaths(int dataFolder) {
     if (found == S_OK) {
         std::wstring data = folder;
         data += L"\\Corvane\\";
-        // An existing directory is fine; any other failure shows when the file is used.
-        CreateDirectoryW(data.c_str(), nullptr);
+        // Closed to ordinary users from its creation: userconfig.ini holds a password. An
+        // existing directory is fine; any other failure shows when the file is used.
+        corvane::config::CreateProtectedFolder(data);
         g_dataDirectory = corvanelib::WideToCodePage(data);
     } else {
         error = HRESULT_FACILITY(found) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(found))

@@ -17,10 +17,10 @@ extern std::string g_dataDirectory;
 // The folder of the program file; helper programs are started from here.
 extern std::string g_programDirectory;
 
-// Fills both texts and creates the data directory (an existing one is fine). Called once by
-// the application's start. Returns 0, or the system error code when the folder `dataFolder`
-// (a CSIDL, the common application-data folder unless told otherwise) cannot be found; the
-// data directory then stays empty.
+// Fills both texts and creates the data directory, closed to ordinary users (an existing one is
+// fine and left as it is). Called once by the application's start. Returns 0, or the system
+// error code when the folder `dataFolder` (a CSIDL, the common application-data folder unless
+// told otherwise) cannot be found; the data directory then stays empty.
 DWORD FillAppPaths(int dataFolder = CSIDL_COMMON_APPDATA);
 
 } // namespace corvane

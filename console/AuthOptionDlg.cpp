@@ -1,6 +1,7 @@
 #include "AuthOptionDlg.h"
 
 #include "FileCorvane.h"
+#include "SystemErrorText.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
 #include "res/resource.h"
@@ -8,6 +9,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <cwchar>
 
 using corvane::ui::DataExchange;
 using corvane::ui::Exchange;
@@ -32,6 +34,30 @@ std::uint32_t HostToNetwork(std::uint32_t address) {
     std::uint32_t network;
     std::memcpy(&network, bytes, sizeof network);
     return network;
+}
+
+// Whether the text of `edit` is stored as typed: every character has its own code in the
+// system code page (no default character, no look-alike) and no white space stands at either
+// end (the file's reader trims it).
+bool StoresAsTyped(HWND edit) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(edit, &text[0], static_cast<int>(text.size()))));
+    if (text.empty()) {
+        return true;
+    }
+    const wchar_t* blanks = L" \t\r\n\v\f";
+    if (std::wcschr(blanks, text.front()) != nullptr ||
+        std::wcschr(blanks, text.back()) != nullptr) {
+        return false;
+    }
+    // UTF-8 has a code for every character but takes neither the flag nor the question.
+    const bool utf8 = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const int cb = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                       text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, utf8 ? nullptr : &usedDefault);
+    return cb > 0 && !usedDefault;
 }
 
 } // namespace
@@ -122,6 +148,16 @@ void CAuthOptiondlg::OnOK() {
     if (!ExchangeData(Exchange::FromControls)) {
         return;
     }
+    // A user name or password that would come back changed is refused, not stored as
+    // something else: automatic authentication would then fail without a word.
+    for (HWND edit : {m_userNameEdit, m_passwordEdit}) {
+        if (!StoresAsTyped(edit)) {
+            corvane::ui::ShowMessageBox(Handle(), corvane::ui::LoadText(IDS_CREDENTIALS_NOT_STORED),
+                                        MB_OK);
+            SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+            return;
+        }
+    }
     if (m_userName.size() > kMaxCredentialBytes || m_password.size() > kMaxCredentialBytes) {
         corvane::ui::ShowMessageBox(Handle(), corvane::ui::LoadText(IDS_CREDENTIALS_TOO_LONG),
                                     MB_OK);
@@ -169,9 +205,17 @@ void ShowSaveError(HWND owner, DWORD error) {
 INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND owner,
                            const AuthOptionRunner& run, const ServiceNotifier& notify) {
     CAuthOptiondlg dialog;
-    // A file that is missing or unreadable leaves the record as it was: for a fresh one,
-    // automatic search, no automatic authentication and empty texts.
-    record.LoadUserConfig(path.c_str());
+    // A missing file leaves the record as it was: for a fresh one, automatic search, no
+    // automatic authentication and empty texts. A file that exists but cannot be read is not
+    // shown as empty options, which OK would then write over the stored ones.
+    if (record.LoadUserConfig(path.c_str()) != 0) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            corvane::ui::ShowMessageBox(owner, corvane::SystemErrorText(error),
+                                        corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK);
+            return -1;
+        }
+    }
 
     dialog.m_userName = BufferText(record.m_userName);
     dialog.m_password = BufferText(record.m_password);
@@ -191,10 +235,14 @@ INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND o
     record.SetPassword(dialog.m_password.c_str());
     record.m_autoAuthen = dialog.m_autoAuthen;
     record.m_fixedGateway = dialog.m_gatewayAddress;
+    // The last gateway is the service's: it is written as the file holds it when saved, unless
+    // the user asked to forget it.
+    auto last = CFileCorvane::LastGateway::AsInFile;
     if (dialog.m_clearLastGateway == 1) {
         record.m_lastGateway = 0;
+        last = CFileCorvane::LastGateway::FromRecord;
     }
-    if (record.SaveUserConfig(path.c_str()) != 0) {
+    if (record.SaveUserConfig(path.c_str(), last) != 0) {
         // The options did not reach the file: the service has nothing new to read.
         ShowSaveError(owner, GetLastError());
         return result;

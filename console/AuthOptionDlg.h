@@ -42,8 +42,9 @@ protected:
     void DoDataExchange(corvane::ui::DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode, HWND control) override;
-    // Refuses a too long user name or password (the dialog stays open); otherwise takes the
-    // gateway address and ends the dialog with IDOK.
+    // Refuses a user name or password that would not be stored as typed or is too long (a
+    // message; the dialog stays open, the refused field focused); otherwise takes the gateway
+    // address and ends the dialog with IDOK.
     void OnOK() override;
 
 private:
@@ -62,9 +63,11 @@ using ServiceNotifier = std::function<int()>;
 
 // One use of the Advanced button: loads `record` from `path` (a missing file leaves the record
 // as it was), shows its options in a fresh dialog through `run` and, only when the dialog ends
-// with OK, copies them back and saves the record to `path`. A saved record is followed by
-// `notify`; a failed save shows an error box with the system error code, owned by `owner`, and
-// the service is not told. Returns the dialog's result. Failures to load or notify are not
+// with OK, copies them back and saves the record to `path`, with the last gateway as the file
+// then holds it unless the user cleared it. A saved record is followed by `notify`; a failed
+// save shows an error box with the system error code, owned by `owner`, and the service is not
+// told. Returns the dialog's result; -1 when the file exists but cannot be read: that error is
+// shown (the system's text, captioned "error") and no dialog opens. A failed notice is not
 // reported: the user has nothing to act on.
 INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND owner,
                            const AuthOptionRunner& run, const ServiceNotifier& notify);

@@ -107,18 +107,22 @@ private:
 
 enum class Open { Read, WriteExisting, CreateNew };
 
-File OpenFile(const char* path, Open mode) {
+// `security` (SECURITY_ATTRIBUTES, Windows only) applies to a file that is created. A file
+// opened for writing may also have its security read, to judge it before writing.
+File OpenFile(const char* path, Open mode, const void* security = nullptr) {
 #ifdef _WIN32
-    const DWORD access = mode == Open::Read ? GENERIC_READ : GENERIC_WRITE;
+    const DWORD access = mode == Open::Read ? GENERIC_READ : GENERIC_WRITE | READ_CONTROL;
     const DWORD share =
         mode == Open::CreateNew ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return File(CreateFileA(path, access, share, nullptr,
+    auto* attributes = static_cast<SECURITY_ATTRIBUTES*>(const_cast<void*>(security));
+    return File(CreateFileA(path, access, share, attributes,
                             mode == Open::CreateNew ? CREATE_NEW : OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 #else
     const int flags = mode == Open::Read ? O_RDONLY
                       : mode == Open::CreateNew ? O_WRONLY | O_CREAT | O_EXCL
                                                 : O_WRONLY;
+    (void)security;
     return File(open(path, flags | O_CLOEXEC, 0666));
 #endif
 }
@@ -179,21 +183,26 @@ bool FillRandom(unsigned char* bytes, std::size_t size) {
 #endif
 }
 
-// Creates a new, empty file beside `path` under a random name that did not exist before:
-// up to 16 hex digits after "~", fewer when the folder's path leaves less room.
-File CreateTemporary(const char* path, std::string& name) {
-    name = path;
+// The folder part of `path` followed by "~": the start of every temporary name beside it. The
+// result is the number of hex digits that follow: up to 16, fewer when the folder's path
+// leaves less room, never fewer than 4 (a folder's path too long for the system then fails the
+// creation).
+std::size_t TemporaryStem(const char* path, std::string& stem) {
+    stem = path;
 #ifdef _WIN32
-    const std::size_t slash = name.find_last_of("\\/:");
+    const std::size_t slash = stem.find_last_of("\\/:");
 #else
-    const std::size_t slash = name.find_last_of('/');
+    const std::size_t slash = stem.find_last_of('/');
 #endif
-    name.resize(slash == std::string::npos ? 0 : slash + 1);
-    name += '~';
-    // Never more digits than the random bytes give, nor fewer than 4 (a folder's path too long
-    // for the system then fails the creation).
-    const std::size_t room = name.size() < kMaxPathLength ? kMaxPathLength - name.size() : 0;
-    const std::size_t digits = room > 16 ? 16 : room < 4 ? 4 : room;
+    stem.resize(slash == std::string::npos ? 0 : slash + 1);
+    stem += '~';
+    const std::size_t room = stem.size() < kMaxPathLength ? kMaxPathLength - stem.size() : 0;
+    return room > 16 ? 16 : room < 4 ? 4 : room;
+}
+
+// Creates a new, empty file beside `path` under a random name that did not exist before.
+File CreateTemporary(const char* path, std::string& name, const void* security) {
+    const std::size_t digits = TemporaryStem(path, name);
     const std::size_t start = name.size();
     for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
         unsigned char random[8];
@@ -204,7 +213,7 @@ File CreateTemporary(const char* path, std::string& name) {
         for (std::size_t i = 0; i < digits; ++i) {
             name += "0123456789abcdef"[(random[i / 2] >> (i % 2 * 4)) & 0xF];
         }
-        File file = OpenFile(name.c_str(), Open::CreateNew);
+        File file = OpenFile(name.c_str(), Open::CreateNew, security);
 #ifdef _WIN32
         const bool taken =
             GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS;
@@ -328,7 +337,17 @@ bool ReadWholeFile(const char* path, std::string& out) {
     return true;
 }
 
-bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer) {
+bool IsTemporaryName(const char* path, const std::string& name) {
+    std::string stem;
+    const std::size_t digits = TemporaryStem(path, stem);
+    if (name.size() != digits + 1 || name[0] != '~') {
+        return false;
+    }
+    return name.find_first_not_of("0123456789abcdef", 1) == std::string::npos;
+}
+
+bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer,
+                         const ReplaceGuard* guard) {
     if (path == nullptr || *path == '\0') {
         SetLastErrorCode(kNoNameError);
         return false;
@@ -337,7 +356,7 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
         writer = WriteChunk;
     }
     std::string temporary;
-    File file = CreateTemporary(path, temporary);
+    File file = CreateTemporary(path, temporary, guard != nullptr ? guard->security : nullptr);
     if (!file.IsOpen()) {
         return false;
     }
@@ -363,6 +382,12 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
     if (!inPlace.IsOpen()) {
         return false;
     }
+#ifdef _WIN32
+    if (guard != nullptr && guard->mayWriteInPlace != nullptr &&
+        !guard->mayWriteInPlace(inPlace.Get())) {
+        return false;
+    }
+#endif
     if (WriteWhole(inPlace, bytes, writer) && inPlace.Close()) {
         return true;
     }

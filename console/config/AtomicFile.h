@@ -37,7 +37,25 @@ bool ReadWholeFile(const char* path, std::string& out);
 // instead, after reading them: should that write fail, they are written back. False when the
 // new contents could not be stored; the old file then holds its old contents (unless even
 // writing them back failed) and no temporary file remains. `writer` stands in for
-// WriteChunk (tests use it to fail part-way).
-bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer = nullptr);
+// WriteChunk (tests use it to fail part-way); `guard` adds the rules below.
+struct ReplaceGuard;
+bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter writer = nullptr,
+                         const ReplaceGuard* guard = nullptr);
+
+// What a replacement of a file that holds secrets asks beyond the defaults. Windows only; other
+// systems ignore it.
+struct ReplaceGuard {
+    // The SECURITY_ATTRIBUTES the new file is created with, so that it never exists without
+    // them and the move brings them along; null: the folder's inherited rights.
+    const void* security = nullptr;
+    // Asked with the handle of the existing file before its contents are overwritten in place;
+    // false (with the last error set) leaves the file untouched and fails the replacement.
+    bool (*mayWriteInPlace)(void* handle) = nullptr;
+};
+
+// Whether `name` (a file name without its folder) has the form ReplaceFileContents gives the
+// temporary file it creates beside `path`: "~" and as many lower-case hex digits as it uses
+// for that folder.
+bool IsTemporaryName(const char* path, const std::string& name);
 
 } // namespace corvane::ini

@@ -1,6 +1,7 @@
 #include "FileCorvane.h"
 
 #include "IniFile.h"
+#include "ProtectedFile.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -128,7 +129,7 @@ int CFileCorvane::LoadUserConfig(const char* path) {
     return 0;
 }
 
-int CFileCorvane::SaveUserConfig(const char* path) {
+int CFileCorvane::SaveUserConfig(const char* path, LastGateway last) {
     if (!TakePath(path)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
@@ -149,6 +150,9 @@ int CFileCorvane::SaveUserConfig(const char* path) {
         set &= ini.SetValueI(kGatewayKey, "specify", 0);
         set &= ini.SetValue(kGatewayKey, "ipaddr", "", true);
     }
+    if (last == LastGateway::AsInFile) {
+        m_lastGateway = ParseAddress(ini.GetValue(kLastKey, "gateway"));
+    }
     set &= ini.SetValue(kLastKey, "gateway", FormatAddress(m_lastGateway).c_str(), true);
     set &= ini.SetValueI(kAuthKey, "enable", m_autoAuthen);
     // A text holding a line break is refused by the engine (it would add lines to the file);
@@ -160,7 +164,7 @@ int CFileCorvane::SaveUserConfig(const char* path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    if (!ini.WriteFile(nullptr)) {
+    if (!corvane::config::WriteProtectedFile(ini)) {
         return -1;
     }
     m_launcher->Launch(m_programDirectory + kHelperProgram, kHelperParameters, m_programDirectory);

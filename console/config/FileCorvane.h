@@ -41,13 +41,19 @@ public:
     // held.
     int LoadUserConfig(const char* path);
 
+    // Where a save takes the last gateway from: the record, or the file as it is at that
+    // moment (the service writes it; the record's value may be stale by then).
+    enum class LastGateway { FromRecord, AsInFile };
+
     // Writes the options into `path` (null as for loading), keeping every other key of an
-    // existing file, then starts the helper program. 0 on success; -1 when there is no path,
+    // existing file, then starts the helper program. The file is one that holds secrets
+    // (corvane::config::WriteProtectedFile): created closed to ordinary users, and refused when
+    // its folder or the file has an untrusted owner. 0 on success; -1 when there is no path,
     // when the user name or password holds a line break, when the file exists but cannot be
     // read (its other keys would be lost), or when it could not be written: then nothing is
     // started, the last error holds the system's code for the failure (ERROR_INVALID_PARAMETER
     // for the first two) and the file is left as it was.
-    int SaveUserConfig(const char* path);
+    int SaveUserConfig(const char* path, LastGateway last = LastGateway::FromRecord);
 
     // Copy at most 287 bytes into the buffer, never splitting a double-byte character.
     void SetUserName(const char* text);

@@ -204,7 +204,7 @@ void CIniFile::Parse(std::string contents) {
     m_texts.swap(texts);
 }
 
-bool CIniFile::WriteFile(const char* path) const {
+bool CIniFile::WriteFile(const char* path, const corvane::ini::ReplaceGuard* guard) const {
     std::string bytes;
     try {
         bytes = Serialize();
@@ -212,7 +212,8 @@ bool CIniFile::WriteFile(const char* path) const {
         corvane::ini::SetOutOfMemoryError();
         return false;
     }
-    return corvane::ini::ReplaceFileContents(path != nullptr ? path : m_path, bytes);
+    return corvane::ini::ReplaceFileContents(path != nullptr ? path : m_path, bytes, nullptr,
+                                             guard);
 }
 
 std::string CIniFile::Serialize() const {

@@ -25,6 +25,10 @@
 #include <string_view>
 #include <vector>
 
+namespace corvane::ini {
+struct ReplaceGuard;
+}
+
 class CIniFile {
 public:
     // One line of a key: a pair (name and value trimmed of white space at both ends, the
@@ -65,8 +69,9 @@ public:
     // Writes the held image to `path`, or to the engine's own path when `path` is null. The
     // file is replaced as a whole: readers see the old contents or the new, never a part.
     // False when it could not be written, with the last error as for ReadFile; an existing
-    // file is then left untouched.
-    bool WriteFile(const char* path = nullptr) const;
+    // file is then left untouched. `guard` adds the rules of a file that holds secrets.
+    bool WriteFile(const char* path = nullptr,
+                   const corvane::ini::ReplaceGuard* guard = nullptr) const;
 
     // The bytes WriteFile would put into the file.
     std::string Serialize() const;

@@ -1,12 +1,15 @@
 // The user configuration record on top of the INI engine, under Wine.
 #include "FileCorvane.h"
+#include "ProtectedFile.h"
 
 #include "TempDir.h"
 
+#include <iterator>
 #include <tuple>
 #include <vector>
 
 #include <windows.h>
+#include <aclapi.h>
 
 namespace {
 
@@ -116,6 +119,65 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
     EXPECT_EQ(Get(path_) + Get(held), saved + saved);
     EXPECT_FALSE(std::filesystem::exists(PathOf("new.ini")));
     EXPECT_EQ(launcher_.launches.size(), 1u);
+}
+
+// Whether the DACL of `path` has an entry for Everyone, Users or Authenticated Users. (Wine
+// reports the DACL a file was created with through the unix rights it gave the file: an open
+// file shows an entry for Everyone.)
+bool OpenToOrdinaryUsers(const std::string& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_EQ(0u, GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, &dacl, nullptr, &descriptor));
+    bool open = dacl == nullptr; // no DACL: everyone has every right
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        GetAce(dacl, i, reinterpret_cast<void**>(&ace));
+        for (const WELL_KNOWN_SID_TYPE ordinary :
+             {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid}) {
+            open |= IsWellKnownSid(&ace->SidStart, ordinary) != FALSE;
+        }
+    }
+    LocalFree(descriptor);
+    return open;
+}
+
+// The password is the administrators' alone from the moment the folder and the file exist: a
+// save replaces an open file by a closed one, and removes the copies an interrupted save left.
+TEST_F(FileCorvaneTest, SavesAClosedFileInAClosedFolderAndLeavesNoCopyBehind) {
+    const std::string folder = PathOf("Corvane");
+    const std::wstring wideFolder(folder.begin(), folder.end());
+    ASSERT_EQ(0u, corvane::config::CreateProtectedFolder(wideFolder));
+    ASSERT_EQ(0u, corvane::config::CreateProtectedFolder(wideFolder)); // it exists: fine
+    const std::string file = folder + "\\userconfig.ini";
+    Put(file, "[AutoAuthen]\r\nretries = 3\r\n");
+    ASSERT_TRUE(OpenToOrdinaryUsers(file));
+    // Only our pattern goes: "~" and 16 lower-case hex digits in a folder of this length.
+    const char* const planted[] = {"~0123456789abcdef", "~0123456789abcde", "~0123456789abcdefa",
+                                   "~0123456789abcdeg", "x0123456789abcdef"};
+    for (const char* name : planted) {
+        Put(folder + "\\" + name, "password = s3cret\r\n");
+    }
+    ASSERT_EQ(0, record_.SaveUserConfig(file.c_str()));
+    for (std::size_t i = 0; i < std::size(planted); ++i) {
+        EXPECT_EQ(i != 0, std::filesystem::exists(folder + "\\" + planted[i])) << planted[i];
+    }
+    EXPECT_FALSE(OpenToOrdinaryUsers(folder) || OpenToOrdinaryUsers(file));
+    EXPECT_NE(Get(file).find("retries = 3"), std::string::npos);
+}
+
+// The account the service is configured to run as, which gets its own entry.
+TEST(ProtectedFile, ServiceAccountSid) {
+    const std::pair<const wchar_t*, std::wstring> accounts[] = {
+        {nullptr, L""},
+        {L"LocalSystem", L""},
+        {L".\\LocalSystem", L""},
+        {L"no such account", L""},
+        {L"NT AUTHORITY\\LocalService", L"S-1-5-19"},
+        {L"NT AUTHORITY\\NetworkService", L"S-1-5-20"}};
+    for (const auto& [name, sid] : accounts) {
+        EXPECT_EQ(sid, corvane::config::ServiceAccountSid(name)) << (name ? name : L"(none)");
+    }
 }
 
 } // namespace

@@ -5,11 +5,14 @@
 #include "DialogHands.h"
 #include "FileCorvane.h"
 #include "IniFile.h"
+#include "SystemErrorText.h"
 #include "TempDir.h"
 #include "console/framework/ResourceStrings.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
+
+#include "corvanelib/Win32/UniqueHandle.h"
 
 namespace {
 
@@ -131,24 +134,72 @@ TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithO
     EXPECT_EQ("alice", Value("AutoAuthen", "username"));
     EXPECT_EQ(0, notified_);
 
+    // The service records another gateway while the dialog is open: OK keeps the service's.
+    Press([this](const DialogThread& d) {
+        std::string text = Get(path_);
+        Put(path_, text.replace(text.find("10.1.1.1"), 8, "10.2.2.2"));
+        d.Click(IDOK);
+    });
+    EXPECT_EQ("10.2.2.2", Value("LastConnect", "gateway"));
     Press([](const DialogThread& d) {
         d.Click(IDC_CLEAR_LAST_GATEWAY);
         d.Click(IDOK);
     });
     EXPECT_EQ("0.0.0.0", Value("LastConnect", "gateway"));
     EXPECT_EQ("192.168.1.10", Value("GatewayIp", "ipaddr"));
-    EXPECT_EQ(1, notified_); // OK tells the service
+    EXPECT_EQ(2, notified_); // each OK tells the service
 }
 
-// A save that fails (here a directory stands where the file belongs) is reported with the
-// system error code, and the service does not hear of options not written.
-TEST_F(OptionsDialogTest, AFailedSaveIsShownAndNotAnnounced) {
-    std::filesystem::remove(path_);
-    std::filesystem::create_directories(path_);
-    EXPECT_EQ(IDOK, Press([](const DialogThread& d) { d.Click(IDOK); }));
-    ASSERT_EQ(1u, boxes_.Boxes().size());
-    EXPECT_EQ(L"writing to the user's config file error:5", boxes_.Boxes()[0].text);
-    EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), boxes_.Boxes()[0].caption);
+// A user name or password that would come back changed (characters the code page lacks or
+// would replace by a look-alike, white space at either end, which the file's reader trims) is
+// refused at OK with the field focused; nothing is written.
+TEST_F(OptionsDialogTest, CredentialsThatWouldNotComeBackAsTypedAreRefused) {
+    const std::string before = Get(path_);
+    const std::pair<int, const wchar_t*> refused[] = {{IDC_USER_NAME, L"\u738b\u5c0f\u660e"},
+                                                      {IDC_PASSWORD, L"p\u0101ss"},
+                                                      {IDC_PASSWORD, L" pw"},
+                                                      {IDC_USER_NAME, L"alice\t"}};
+    EXPECT_EQ(IDCANCEL, Press([&](const DialogThread& d) {
+                  for (const auto& [field, text] : refused) {
+                      SetDlgItemTextW(d.Window(), field, text);
+                      d.Click(IDOK);
+                      GUITHREADINFO focus = {sizeof focus};
+                      GetGUIThreadInfo(GetWindowThreadProcessId(d.Window(), nullptr), &focus);
+                      EXPECT_TRUE(!d.Ended() && focus.hwndFocus == d.Item(field)) << text;
+                      SetDlgItemTextW(d.Window(), field, field == IDC_PASSWORD ? L"pw" : L"al ice");
+                  }
+                  d.Click(IDCANCEL);
+              }));
+    ASSERT_EQ(std::size(refused), boxes_.Boxes().size());
+    for (const auto& box : boxes_.Boxes()) {
+        EXPECT_EQ(corvane::ui::LoadText(IDS_CREDENTIALS_NOT_STORED), box.text);
+    }
+    EXPECT_EQ(before, Get(path_));
+}
+
+// A file held by another program: held so that it cannot be read, its error is shown and no
+// dialog opens (empty options would write over the stored ones); held so that it can be read
+// but not written, the failed save is shown. The service hears of neither; the file is kept.
+TEST_F(OptionsDialogTest, AHeldFileIsReportedAndKept) {
+    const std::string before = Get(path_);
+    const DWORD sharings[] = {0, FILE_SHARE_READ};
+    for (const DWORD sharing : sharings) {
+        const corvanelib::UniqueFileHandle holder(
+            CreateFileA(path_.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(sharing == 0 ? -1 : IDOK, Press([](const DialogThread& d) {
+                      if (!d.Ended()) {
+                          d.Click(IDOK);
+                      }
+                  }));
+    }
+    const std::wstring texts[] = {corvane::SystemErrorText(ERROR_SHARING_VIOLATION),
+                                  L"writing to the user's config file error:32"};
+    ASSERT_EQ(2u, boxes_.Boxes().size());
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(texts[i], boxes_.Boxes()[i].text);
+        EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), boxes_.Boxes()[i].caption);
+    }
+    EXPECT_EQ(before, Get(path_));
     EXPECT_EQ(0, notified_);
 }
 

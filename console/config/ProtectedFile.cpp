@@ -1,0 +1,226 @@
+#include "ProtectedFile.h"
+
+#include "AtomicFile.h"
+#include "IniFile.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cwchar>
+#include <vector>
+
+namespace corvane::config {
+
+namespace {
+
+// The service account of Windows Modules Installer, which owns the system's own folders.
+const wchar_t kTrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { FindClose(value); }
+};
+using UniqueFind = corvanelib::UniqueHandle<FindTraits>;
+
+std::wstring SidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) {
+        return std::wstring();
+    }
+    const corvanelib::UniqueLocalMemory owned(text);
+    return text;
+}
+
+// The account this process runs as (for the elevated console, the user who started it).
+std::wstring ProcessUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return std::wstring();
+    }
+    const corvanelib::UniqueKernelHandle owned(token);
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &cb)) {
+        return std::wstring();
+    }
+    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+// The account "CorvaneMgr" is configured to run as, when it is not LocalSystem.
+std::wstring ConfiguredServiceAccountSid() {
+    const corvanelib::UniqueServiceHandle manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const corvanelib::UniqueServiceHandle service(
+        manager ? OpenServiceW(manager.get(), L"CorvaneMgr", SERVICE_QUERY_CONFIG) : nullptr);
+    DWORD cb = 0;
+    if (!service || QueryServiceConfigW(service.get(), nullptr, 0, &cb) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return std::wstring();
+    }
+    std::vector<BYTE> buffer(cb);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.get(), config, cb, &cb)) {
+        return std::wstring();
+    }
+    return ServiceAccountSid(config->lpServiceStartName);
+}
+
+bool IsTrustedOwner(PSID owner) {
+    if (owner == nullptr || !IsValidSid(owner)) {
+        return false;
+    }
+    if (IsWellKnownSid(owner, WinLocalSystemSid) ||
+        IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+        return true;
+    }
+    const std::wstring text = SidText(owner);
+    if (text.empty()) {
+        return false;
+    }
+    return text == kTrustedInstallerSid || text == ProcessUserSid() ||
+           text == ConfiguredServiceAccountSid();
+}
+
+// 0 when the object at `path` is missing or has a trusted owner; ERROR_ACCESS_DENIED when its
+// owner is not trusted; otherwise the error of reading its owner.
+DWORD CheckOwner(const std::string& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error =
+        GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor);
+    const corvanelib::UniqueLocalMemory owned(descriptor);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return 0;
+    }
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    return IsTrustedOwner(owner) ? 0 : ERROR_ACCESS_DENIED;
+}
+
+// The judge of an open file (ReplaceGuard::mayWriteInPlace): true when its owner is trusted.
+bool HasTrustedOwner(void* handle) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error =
+        GetSecurityInfo(static_cast<HANDLE>(handle), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                        &owner, nullptr, nullptr, nullptr, &descriptor);
+    const corvanelib::UniqueLocalMemory owned(descriptor);
+    if (error == ERROR_SUCCESS && !IsTrustedOwner(owner)) {
+        error = ERROR_ACCESS_DENIED;
+    }
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+// Deletes the temporary files a save into `path` creates that an interrupted save left in the
+// folder `folder` (with its trailing separator): they may hold the password.
+void RemoveStaleTemporaries(const std::string& path, const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    const UniqueFind search(FindFirstFileA((folder + "~*").c_str(), &found));
+    if (!search) {
+        return;
+    }
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            !corvane::ini::IsTemporaryName(path.c_str(), found.cFileName)) {
+            continue;
+        }
+        // Judged and deleted through one handle, so that what is judged is what goes.
+        const corvanelib::UniqueFileHandle file(
+            CreateFileA((folder + found.cFileName).c_str(), DELETE | READ_CONTROL,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file && HasTrustedOwner(file.get())) {
+            FILE_DISPOSITION_INFO dispose = {TRUE};
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+        }
+    } while (FindNextFileA(search.get(), &found));
+}
+
+} // namespace
+
+ProtectedSecurity::ProtectedSecurity() {
+    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::wstring service = ConfiguredServiceAccountSid();
+    if (!service.empty()) {
+        sddl += L"(A;OICI;FA;;;" + service + L")";
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                             &descriptor, nullptr)) {
+        m_descriptor.reset(descriptor);
+        m_attributes = {sizeof m_attributes, descriptor, FALSE};
+    }
+}
+
+SECURITY_ATTRIBUTES* ProtectedSecurity::Attributes() {
+    return m_descriptor ? &m_attributes : nullptr;
+}
+
+std::wstring ServiceAccountSid(const wchar_t* startName) {
+    if (startName == nullptr) {
+        return std::wstring();
+    }
+    // The service configuration names local accounts ".\name"; the lookup knows them by name.
+    const wchar_t* name = std::wcsncmp(startName, L".\\", 2) == 0 ? startName + 2 : startName;
+    if (*name == L'\0' || _wcsicmp(name, L"LocalSystem") == 0) {
+        return std::wstring();
+    }
+    alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof sid;
+    wchar_t domain[256]; // a domain name is at most 255 characters
+    DWORD cchDomain = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountNameW(nullptr, name, sid, &cbSid, domain, &cchDomain, &use) ||
+        IsWellKnownSid(sid, WinLocalSystemSid)) {
+        return std::wstring();
+    }
+    return SidText(sid);
+}
+
+DWORD CreateProtectedFolder(const std::wstring& path) {
+    ProtectedSecurity security;
+    if (security.Attributes() == nullptr) {
+        return GetLastError();
+    }
+    if (CreateDirectoryW(path.c_str(), security.Attributes()) ||
+        GetLastError() == ERROR_ALREADY_EXISTS) {
+        return 0;
+    }
+    return GetLastError();
+}
+
+bool WriteProtectedFile(const CIniFile& ini) {
+    const std::string path = ini.GetPath();
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // The folder as a name of its own: without its separator, except for a drive's root.
+    std::string folderName = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    if (folderName.empty() || folderName.back() == ':') {
+        folderName += '\\';
+    }
+    DWORD error = CheckOwner(folderName);
+    if (error == 0 && !path.empty()) {
+        error = CheckOwner(path);
+    }
+    if (error != 0) {
+        SetLastError(error);
+        return false;
+    }
+    RemoveStaleTemporaries(path, folder);
+    ProtectedSecurity security;
+    if (security.Attributes() == nullptr) {
+        return false;
+    }
+    corvane::ini::ReplaceGuard guard;
+    guard.security = security.Attributes();
+    guard.mayWriteInPlace = &HasTrustedOwner;
+    return ini.WriteFile(nullptr, &guard);
+}
+
+} // namespace corvane::config
