@@ -44,6 +44,12 @@ TEST(LogViewCodec, KeyRuleAndScrambling) {
 }
 
 TEST(LogViewCodec, RoundTripsAndRefusesEverythingElse) {
+    // A status report "trouble" as it comes off the wire from the service.
+    const std::vector<std::uint8_t> wire = {0x3C, 0x9E, 0xCC, 0x87, 0xCA, 0xBB,
+                                            0xE3, 0xF0, 0xFE, 0x0A, 0x17, 0x24};
+    EXPECT_EQ(corvane::logview::EncodeStatus(corvane::logview::kStatusTrouble, kKey), wire);
+    const corvane::logview::Packet trouble = Decode(wire, wire.size());
+    EXPECT_TRUE(trouble.kind == Kind::Status && trouble.status == 3);
     for (std::uint32_t status : {1u, 0xFFFFFFFFu}) { // unknown values are the receiver's to judge
         const auto datagram = corvane::logview::EncodeStatus(status, kKey);
         EXPECT_EQ(Decode(datagram, datagram.size()).status, status);
