@@ -96,7 +96,12 @@ TEST(ConfigHashTable, GrowsKeepsOrderAndTellsKeysApart) {
         EXPECT_EQ(table.Lookup(e->Key(), e->length), e->value); // in insertion order
     }
     table.Destroy();
-
+    // Destroying hands every value to the destructor once (the dictionary frees its keys so).
+    int x = 0;
+    ASSERT_EQ(table.Create(3), kHashOk);
+    EXPECT_EQ(table.Insert("k", 1, &x), kHashOk);
+    table.Destroy([](void* value) { ++*static_cast<int*>(value); });
+    EXPECT_EQ(x, 1);
     BlockAllocator allocator;
     EXPECT_EQ(allocator.Allocate(BlockAllocator::kChunkSize + 1), nullptr);
     EXPECT_NE(allocator.Allocate(BlockAllocator::kChunkSize), nullptr);
