@@ -46,7 +46,7 @@ TEST_F(IniFileTest, ReadsEveryLineRuleAndWritesBackTheSameBytes) {
     EXPECT_FALSE(ini.ReadFile() || ini.WriteFile()); // no path: a failure with its own code
     EXPECT_NE(LastError(), noMemory);
     ini.SetPath(path.c_str());
-    ASSERT_TRUE(ini.ReadFile() && ini.ReadFile() && ini.WriteFile()); // read twice, held once
+    ASSERT_TRUE(ini.ReadFile() && ini.WriteFile());
     EXPECT_EQ(Get(path), first);
     // A "[" line without its "]" is no header, though the next line starts with one; at the
     // end of the bytes the scan for "]" stops there.
@@ -87,12 +87,17 @@ TEST_F(IniFileTest, NumbersAndEveryReaderStayInBounds) {
         ini.SetValue("N", "n", text.c_str());
         EXPECT_EQ(text + "|" + std::to_string(ini.GetValueI("N", "n")), row);
     }
-    // A binary value is read into no more bytes than `count` gives room for.
+    // A binary value is read into no more bytes than `count` gives room for, and `count` says
+    // how many it holds.
     const unsigned char bytes[] = {0x01, 0xab};
     ini.SetValueBinary("U", "v", bytes, 2);
-    unsigned char got[2] = {};
-    std::size_t count = 1;
-    EXPECT_TRUE(ini.GetValueBinary("U", "v", got, count) && count == 1 && got[0] == 1 && !got[1]);
+    unsigned char got[3] = {};
+    std::size_t room = 1;
+    std::size_t all = 3;
+    EXPECT_TRUE(ini.GetValueBinary("U", "v", got, room) &&
+                ini.GetValueBinary("U", "v", got + 1, all));
+    EXPECT_EQ(std::to_string(room) + std::to_string(all) + std::string(got, got + 3),
+              "12\x01\x01\xab");
 
     // Key names skip the note key; value indexes count it. Nothing past the ends of the lists,
     // also where the deleted last key's lines lay.
@@ -148,6 +153,9 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     for (const auto& [fail, snatch] : rows) {
 #ifdef _WIN32
         std::ifstream reader(path, std::ios::binary); // the old file can only be overwritten
+        const bool inPlace = true;
+#else
+        const bool inPlace = snatch != 0;
 #endif
         Fault::calls = 0;
         Fault::failAt = fail;
@@ -157,6 +165,8 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
             corvane::ini::ReplaceFileContents(path.c_str(), newBytes, Fault::Write);
         const int error = LastError();
         EXPECT_EQ(replaced, fail == 0) << fail << snatch;
+        // Written once into the new file, and again over the old one only when it stays.
+        EXPECT_EQ(Fault::calls, fail != 0 ? fail : inPlace ? 10 : 5) << fail << snatch;
         EXPECT_TRUE(Get(path) == (replaced ? newBytes : oldBytes)) << fail << snatch;
         EXPECT_TRUE(replaced || error == NoMemoryError()) << fail << snatch;
         // The new file lay beside the old one, named "~" and 16 hex digits.
