@@ -3,6 +3,8 @@
 #include "IniFile.h"
 #include "TempDir.h"
 
+#include <climits>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -87,6 +89,7 @@ TEST_F(IniFileTest, NumbersAndEveryReaderStayInBounds) {
         ini.SetValue("N", "n", text.c_str());
         EXPECT_EQ(text + "|" + std::to_string(ini.GetValueI("N", "n")), row);
     }
+    EXPECT_TRUE(ini.SetValueI("N", "n", INT_MIN) && ini.GetValue("N", "n") == "-2147483648");
     // A binary value is read into no more bytes than `count` gives room for, and `count` says
     // how many it holds.
     const unsigned char bytes[] = {0x01, 0xab};
@@ -95,7 +98,8 @@ TEST_F(IniFileTest, NumbersAndEveryReaderStayInBounds) {
     std::size_t room = 1;
     std::size_t all = 3;
     EXPECT_TRUE(ini.GetValueBinary("U", "v", got, room) &&
-                ini.GetValueBinary("U", "v", got + 1, all));
+                ini.GetValueBinary("U", "v", got + 1, all) &&
+                !ini.GetValueBinary("U", "gone", got, all));
     EXPECT_EQ(std::to_string(room) + std::to_string(all) + std::string(got, got + 3),
               "12\x01\x01\xab");
 
