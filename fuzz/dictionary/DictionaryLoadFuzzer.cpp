@@ -4,14 +4,23 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 using namespace corvanelib;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/cvn_dictionary_fuzz_" + std::to_string(getpid()) + ".ini";
+    // One file per process in the temporary folder, removed when the process ends.
+    static const struct Scratch {
+        std::string path = (std::filesystem::temp_directory_path() /
+                            ("cvn_dictionary_fuzz_" + std::to_string(getpid()) + ".ini"))
+                               .string();
+        ~Scratch() { std::remove(path.c_str()); }
+    } scratch;
+    const std::string& path = scratch.path;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), long(size));
     ConfigDictionary d;
     LoadIfChanged(d, path.c_str());

@@ -3,6 +3,8 @@
 #include "IniFile.h"
 #include "TempDir.h"
 
+#include <climits>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -48,6 +50,9 @@ TEST_F(IniFileTest, ReadsEveryLineRuleAndWritesBackTheSameBytes) {
     ini.SetPath(path.c_str());
     ASSERT_TRUE(ini.ReadFile() && ini.WriteFile());
     EXPECT_EQ(Get(path), first);
+    // A "[" line without its "]" is no header, though the next line starts with one; at the
+    // end of the bytes the scan for "]" stops there.
+    EXPECT_EQ(Parsed("[ab\n]\n; padding past the short-string room\n[xyz").GetNumKeys(), 0);
     ini.SetPath(dir_.string().c_str()); // a directory: the image stays as it was
     EXPECT_FALSE(ini.ReadFile());
     EXPECT_EQ(ini.GetNumKeys(), 3);
@@ -75,94 +80,102 @@ TEST_F(IniFileTest, SetValuePlacesPairsAndRefusesWhatWouldNotReadBack) {
                                "[L]\r\nb = 2\r\n\r\n[M]\r\nd = 4\r\n\r\n");
 }
 
-TEST_F(IniFileTest, TypedValuesAndBinary) {
-    // Numbers as the 32-bit C library reads them, and truth in any case: "text|int|unsigned|bool".
+TEST_F(IniFileTest, NumbersAndEveryReaderStayInBounds) {
+    // Numbers past 32 bits are held at the ends of the range: "text|value".
     CIniFile ini;
     for (const std::string row :
-         {"12abc|12|12|0", "99999999999999|2147483647|4294967295|0", "-5|-5|4294967291|0",
-          "-4294967296|-2147483648|4294967295|0", "+7|7|7|0", "- 5|0|0|0", "TRUE|0|0|1",
-          "Yes|0|0|1", "oK|0|0|1", "on|0|0|0", "|0|0|0"}) {
+         {"99999999999999|2147483647", "-4294967296|-2147483648", "-5|-5", "|0"}) {
         const std::string text = row.substr(0, row.find('|'));
         ini.SetValue("N", "n", text.c_str());
-        EXPECT_EQ(text + "|" + std::to_string(ini.GetValueI("N", "n")) + "|" +
-                      std::to_string(ini.GetValueUL("N", "n")) + "|" +
-                      std::to_string(ini.GetValueB("N", "n")),
-                  row);
+        EXPECT_EQ(text + "|" + std::to_string(ini.GetValueI("N", "n")), row);
     }
-
+    EXPECT_TRUE(ini.SetValueI("N", "n", INT_MIN) && ini.GetValue("N", "n") == "-2147483648");
+    // A binary value is read into no more bytes than `count` gives room for, and `count` says
+    // how many it holds.
     const unsigned char bytes[] = {0x01, 0xab};
-    ini.SetValueI("U", "i", -42);
-    ini.SetValueB("U", "b", false);
     ini.SetValueBinary("U", "v", bytes, 2);
-    // Through the file the binary value's trailing blank is trimmed; both bytes still come back.
-    const std::string text = ini.Serialize() + "[C]\r\nbad = 0x01 1xab\r\nshort = 0x1\r\n";
-    EXPECT_NE(text.find("[U]\r\ni = -42\r\nb = false\r\nv = 0x01 0xab \r\n"), std::string::npos);
-    // "result count bytes" for a read into three bytes, of which `count` may be written.
-    auto binary = [back = Parsed(text)](const char* key, const char* name, std::size_t count) {
-        unsigned char got[3] = {};
-        const bool ok = back.GetValueBinary(key, name, got, count);
-        return std::to_string(ok) + " " + std::to_string(count) + " " + std::string(got, got + 3);
-    };
-    EXPECT_EQ(binary("U", "v", 3) + binary("U", "v", 1) + binary("C", "short", 3),
-              std::string("1 2 \x01\xab\0"
-                          "1 1 \x01\0\0"
-                          "1 0 \0\0\0",
-                          21));
-    EXPECT_EQ(binary("C", "bad", 3).substr(0, 3) + binary("U", "gone", 3).substr(0, 3), "0 30 3");
+    unsigned char got[3] = {};
+    std::size_t room = 1;
+    std::size_t all = 3;
+    EXPECT_TRUE(ini.GetValueBinary("U", "v", got, room) &&
+                ini.GetValueBinary("U", "v", got + 1, all) &&
+                !ini.GetValueBinary("U", "gone", got, all));
+    EXPECT_EQ(std::to_string(room) + std::to_string(all) + std::string(got, got + 3),
+              "12\x01\x01\xab");
+
+    // Key names skip the note key; value indexes count it. Nothing past the ends of the lists,
+    // also where the deleted last key's lines lay.
+    CIniFile nav = Parsed("n\r\n[K]\r\na = 1\r\n; c\r\n[L]\r\n[M]\r\nd = 4\r\ne = 5\r\n");
+    EXPECT_EQ(nav.GetKeyName(2) + nav.GetValueName(0, 0) + nav.GetValueName(1, 1) +
+                  nav.GetValueAt(3, 1) + std::to_string(nav.FindValue(1, "; c")),
+              "Mn; c51");
+    EXPECT_TRUE(nav.DeleteKey("M"));
+    EXPECT_EQ(nav.GetKeyName(2) + nav.GetKeyName(-1) + nav.GetValueName(1, 2) +
+                  nav.GetValueName(3, 1) + nav.GetValueName(-1, 0) + nav.GetValueName(1, -1) +
+                  nav.GetValueAt(1, 2) + nav.GetValueAt(3, 1) + nav.GetValueAt(-1, 0) +
+                  nav.GetValueAt(1, -1),
+              "");
+    EXPECT_EQ(nav.FindValue(3, "e") + nav.FindValue(0, "n") + nav.FindKey(nullptr), -3);
+    const std::string longPath(300, 'p');
+    nav.SetPath(longPath.c_str());
+    EXPECT_EQ(std::string(nav.GetPath()), longPath.substr(0, 255));
 }
 
-TEST_F(IniFileTest, NavigationStaysInBounds) {
-    // Key names skip the note key; value indexes count it.
-    CIniFile ini = Parsed("n\r\n[K]\r\na = 1\r\n; c\r\n[L]\r\n[M]\r\nd = 4\r\ne = 5\r\n");
-    EXPECT_EQ(ini.GetKeyName(0) + ini.GetKeyName(2) + ini.GetValueName(0, 0) +
-                  ini.GetValueName(1, 1) + ini.GetValueAt(3, 1) + ini.GetValueName(3, 1),
-              "KMn; c5e");
-    // Comment lines are found by their text; the note key never.
-    EXPECT_EQ(ini.FindValue(1, "; c") + ini.FindValue(0, "n") + ini.FindKey("[note]"), -1);
-    EXPECT_EQ(ini.GetNumValues("K") * 10 + ini.GetNumValues("X") + ini.FindKey(nullptr), 18);
-    // Past the end of the lists, also where the deleted last key's lines lay.
-    EXPECT_FALSE(ini.DeleteKey("X"));
-    EXPECT_TRUE(ini.DeleteKey("M"));
-    EXPECT_EQ(ini.GetKeyName(2) + ini.GetKeyName(-1) + ini.GetValueName(1, 2) +
-                  ini.GetValueName(3, 1) + ini.GetValueName(-1, 0) + ini.GetValueName(1, -1) +
-                  ini.GetValueAt(1, 2) + ini.GetValueAt(3, 1) + ini.GetValueAt(-1, 0) +
-                  ini.GetValueAt(1, -1),
-              "");
-    EXPECT_EQ(ini.FindValue(3, "e"), -1);
-    EXPECT_TRUE(ini.DeleteKey("K"));
-    EXPECT_EQ(ini.Serialize(), "n\r\n[L]\r\n\r\n");
-    const std::string longPath(300, 'p');
-    ini.SetPath(longPath.c_str());
-    EXPECT_EQ(std::string(ini.GetPath()), longPath.substr(0, 255));
-}
+// What the writer below sees and does: the call that fails, the call that takes the new file
+// away from under it (natively; its move over the old one then fails, as on Windows while a
+// reader holds the old file), and the name of the new file in the folder it watches.
+struct Fault {
+    static inline int calls, failAt, snatchAt;
+    static inline std::filesystem::path folder;
+    static inline std::string newName;
+    static bool Write(corvane::ini::File& file, const void* data, std::size_t size) {
+        ++calls;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name[0] == '~') {
+                newName = name;
+#ifndef _WIN32
+                if (calls == snatchAt) {
+                    std::filesystem::remove(entry.path());
+                }
+#endif
+            }
+        }
+        return calls == failAt ? NoMemoryError() == 0 : corvane::ini::WriteChunk(file, data, size);
+    }
+};
 
 TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     const std::string path = PathOf("user.ini");
     const std::string oldBytes = "[K]\r\nold = 1\r\n\r\n";
     const std::string newBytes(300000, 'n'); // 5 chunks
     Put(path, oldBytes);
-    // The write fails part-way: in the new file, or over the old one in place (on Windows a
-    // reader holding the file keeps it from being replaced). Either way the old file stays, and
-    // the failure's code is left after the clean-up.
-    static int calls;
-    static int failAt;
-    auto failing = [](corvane::ini::File& file, const void* data, std::size_t size) {
-        return ++calls == failAt ? NoMemoryError() == 0
-                                 : corvane::ini::WriteChunk(file, data, size);
-    };
-    for (int fail : {2, 7, 0}) {
-        std::ifstream reader(path, std::ios::binary);
-        calls = 0;
-        failAt = fail;
-        const bool replaced = corvane::ini::ReplaceFileContents(path.c_str(), newBytes, failing);
-        const int error = LastError();
+    Fault::folder = dir_;
+    // The write fails part-way: in the new file, or over the old one in place. Either way the old
+    // file stays, and the failure's code is left after the clean-up. "fail snatch" rows.
+    const std::pair<int, int> rows[] = {{2, 0}, {7, 1}, {0, 1}, {0, 0}};
+    for (const auto& [fail, snatch] : rows) {
 #ifdef _WIN32
-        EXPECT_EQ(replaced, fail == 0);
+        std::ifstream reader(path, std::ios::binary); // the old file can only be overwritten
+        const bool inPlace = true;
 #else
-        EXPECT_EQ(replaced, fail != 2);
+        const bool inPlace = snatch != 0;
 #endif
-        EXPECT_TRUE(Get(path) == (replaced ? newBytes : oldBytes)) << fail;
-        EXPECT_TRUE(replaced || error == NoMemoryError()) << fail;
+        Fault::calls = 0;
+        Fault::failAt = fail;
+        Fault::snatchAt = snatch;
+        Fault::newName.clear();
+        const bool replaced =
+            corvane::ini::ReplaceFileContents(path.c_str(), newBytes, Fault::Write);
+        const int error = LastError();
+        EXPECT_EQ(replaced, fail == 0) << fail << snatch;
+        // Written once into the new file, and again over the old one only when it stays.
+        EXPECT_EQ(Fault::calls, fail != 0 ? fail : inPlace ? 10 : 5) << fail << snatch;
+        EXPECT_TRUE(Get(path) == (replaced ? newBytes : oldBytes)) << fail << snatch;
+        EXPECT_TRUE(replaced || error == NoMemoryError()) << fail << snatch;
+        // The new file lay beside the old one, named "~" and 16 hex digits.
+        EXPECT_EQ(Fault::newName.find_first_not_of("0123456789abcdef", 1), std::string::npos);
+        EXPECT_EQ(Fault::newName.size(), 17u);
         Put(path, oldBytes);
     }
 #ifdef _WIN32
@@ -173,11 +186,19 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     CloseHandle(holder);
     EXPECT_EQ(Get(path), oldBytes);
 #endif
-    // A folder's path too long for the system: refused, the temporary name kept in its bounds.
+    // A folder's path that leaves room for 10 digits only (the longest path the system takes
+    // is 259); one too long for the system is refused. A folder is never replaced by a file.
+    Fault::folder = dir_ / std::string(247 - dir_.string().size() - 1, 'd');
+    ASSERT_TRUE(std::filesystem::create_directory(Fault::folder));
+    Fault::failAt = 0;
+    EXPECT_TRUE(corvane::ini::ReplaceFileContents((Fault::folder / "x.ini").string().c_str(), "x",
+                                                  Fault::Write));
+    EXPECT_EQ(Fault::newName.size(), 11u);
     EXPECT_FALSE(corvane::ini::ReplaceFileContents((std::string(300, 'd') + "/x").c_str(), "x"));
+    EXPECT_FALSE(corvane::ini::ReplaceFileContents(Fault::folder.string().c_str(), "x"));
     // No temporary file is left behind.
     using It = std::filesystem::directory_iterator;
-    EXPECT_EQ(std::distance(It(dir_), It()), 1);
+    EXPECT_EQ(std::distance(It(dir_), It()), 2);
 }
 
 } // namespace
