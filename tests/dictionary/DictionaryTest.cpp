@@ -4,7 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -59,17 +67,59 @@ TEST(ConfigDictionary, ReadsAMessyFileByTheLineRules) {
         // Comments attach to the section above, from both places of a section opened twice.
         EXPECT_EQ(std::string(d.headerComment) + FindSection(d, "general")->comment,
                   "; head\n# more\n; tail\n\t# more tail\n");
-        // GetString: the capacity cuts and 0 copies nothing; a miss copies the default (or
-        // empties the destination) and returns the empty constant, not the destination.
+        // GetString: the capacity cuts and 0 copies nothing; a miss copies the default (without
+        // one the destination stays as it was) and returns the empty constant, not the destination.
         char buffer[8] = "same";
         EXPECT_STREQ(GetString(d, "general", "size", buffer, 0, "dflt"), "first");
         EXPECT_EQ(GetString(d, "GENERAL", "SIZE", buffer, 4, "dflt"), buffer);
         std::string copies = buffer;
         copies += GetString(d, "none", "size", buffer, 4, "default") + std::string("|") + buffer;
         GetString(d, "general", "missing", buffer, 8, nullptr);
-        EXPECT_EQ(copies + "|" + buffer, "fir|def|");
+        EXPECT_EQ(copies + "|" + buffer, "fir|def|def");
     }
     EXPECT_EQ(allocator.ChunkCount(), 0u); // released by Clear
+}
+
+// One large section, then many small ones (0.4 MB). Each key table starts small and grows with
+// its own keys, so the file loads in full in a child process whose address space is limited to
+// 64 MB more than it uses: tables sized for the large section would take about 1 GB.
+bool LoadsUnderAMemoryLimit() {
+#ifdef __linux__
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (64u << 20), RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+    ConfigDictionary d;
+    return LoadIfChanged(d, path.c_str()) == kLoadOk && Value(d, "s1999", "k") == "1999";
+}
+
+int g_chunksLeft = 0;
+
+TEST(ConfigDictionary, MemoryFollowsTheFileAndRunningOutFailsTheLoad) {
+    std::string file = "[large]\n";
+    for (int i = 0; i < 40000; ++i) {
+        file += "k" + std::to_string(i) + "=1\n";
+    }
+    for (int i = 0; i < 2000; ++i) {
+        file += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    }
+    Write(file);
+    EXPECT_EXIT(std::exit(LoadsUnderAMemoryLimit() ? 0 : 1), testing::ExitedWithCode(0), "");
+    // Out of memory (the allocator's chunks run out, a later one, then the first one): the load
+    // fails rather than leave lines out, and the allocator's message tells which chunk failed.
+    g_chunksLeft = 1;
+    BlockAllocator allocator(
+        [](std::size_t bytes) { return g_chunksLeft-- > 0 ? std::malloc(bytes) : nullptr; });
+    ConfigDictionary d;
+    d.allocator = &allocator;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(LoadIfChanged(d, path.c_str()) * 10 + LoadIfChanged(d, path.c_str()),
+              kLoadNoMemory * 10 + kLoadNoSection);
+    EXPECT_TRUE(
+        std::regex_match(testing::internal::GetCapturedStdout(),
+                         std::regex("file:.*Allocator.cpp, line:53, malloc failed !!!!!\n"
+                                    "file:.*Allocator.cpp, line:39, malloc failed !!!!!\n")));
 }
 
 // The write-time check before a reload is the caller's (the log configuration loads a fresh
