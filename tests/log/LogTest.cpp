@@ -25,6 +25,14 @@ namespace {
 
 const std::wstring kNotice = L"无法打开指定的设备，日志写入文件中";
 
+// A log that can be muted right after a record passed the level test, as when it is destroyed
+// meanwhile.
+struct TestLog : corvanelib::Log {
+    using Log::Log;
+    bool IsEnabled(int level) override { return Log::IsEnabled(level) && SetMuted(mute) >= 0; }
+    int mute = 0;
+};
+
 class LogFront : public ::testing::Test {
 protected:
     RecordingProvider* Add(const wchar_t* name, int result = 0) {
@@ -49,7 +57,7 @@ protected:
 
     corvane::test::WriteJournal journal;
     corvanelib::CommonConfig config;
-    std::unique_ptr<corvanelib::Log> log = std::make_unique<corvanelib::Log>(&config);
+    std::unique_ptr<TestLog> log = std::make_unique<TestLog>(&config);
 };
 
 TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
@@ -84,8 +92,10 @@ TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
     EXPECT_EQ(log->AddProvider(file, L"file") + log->AddProvider(nullptr, L"x") +
                   config.RegisterProviderName(L""),
               -3);
-    EXPECT_EQ(log->SetMuted(1), 0);
-    EXPECT_EQ(Write(5, 1, 1), 0);
+    // Muted after the level test (the log being destroyed meanwhile), and from then on: nothing.
+    log->mute = 1;
+    EXPECT_EQ(Write(5, 3, 1) + Write(5, 3, 1) + log->Reserved(), 0);
+    EXPECT_EQ(Writes() + std::to_wstring(log->SetMuted(0)), L"1");
 }
 
 TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
@@ -162,9 +172,11 @@ struct CheckedConfig : corvanelib::CommonConfig {
         return GetSetting(key, value) == 0 ? value : L"<none>";
     }
     void Set(const wchar_t* key, const wchar_t* value) { m_settings[key] = value; }
+    bool Reload() override { return (reloading = true) && CommonConfig::Reload(); }
+    std::atomic<bool> reloading{false};
 };
 
-TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
+TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeReadOrIsSlowToRead) {
     const wchar_t* const path = corvanelib::kLogConfigFile; // absent before and after the test
     DeleteFileW(path);
     CheckedConfig config;
@@ -200,6 +212,22 @@ TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) 
         config.Check();
         EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"), step.settings);
     }
+    // Keys of one hash make the next read quadratic (minutes): eleven blocks, each one of "a~",
+    // "bn" and "c^", which leave the hash alike. A lookup never waits for that read, and a stop
+    // ends it without terminating the watcher.
+    std::string slow = "[log]\n";
+    for (int i = 0; i < 177147; ++i) {
+        for (int n = i, block = 0; block < 12; ++block, n /= 3) {
+            slow += block < 11 ? std::string{char('a' + n % 3), char('~' - 16 * (n % 3))} : "=1\n";
+        }
+    }
+    Put(path, slow);
+    config.reloading = false;
+    ASSERT_TRUE(config.StartWatcher());
+    ASSERT_TRUE(WaitFor([&] { return config.reloading.load(); }));
+    auto lookup = std::async(std::launch::async, [&] { return config.Setting(L"wnd"); });
+    EXPECT_EQ(lookup.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(config.StopWatcher());
     DeleteFileW(path);
 }
 
@@ -210,8 +238,19 @@ TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsEnd) {
     corvanelib::InitLog(5, 1, name.c_str(), L"log", L"c:");
     ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
     corvanelib::g_commonConfig.StopWatcher();
+    // Every thread's start is recorded, not only the watcher's.
+    struct Idle : corvanelib::WinThread {
+        Idle() : WinThread(L"Idle") {}
+        void ThreadStart() override {}
+    } idle;
+    ASSERT_TRUE(idle.Start());
+    const std::string started =
+        "New Thread Created, Thread ID is " + std::to_string(idle.ThreadId());
+    EXPECT_TRUE(idle.Stop(30000));
     // The watcher ends on request and says so in the log file.
-    EXPECT_NE(Get(path).find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
+    const std::string written = Get(path);
+    EXPECT_NE(written.find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
+    EXPECT_NE(written.find("}:\t" + started + "\r\n"), std::string::npos);
 }
 
 TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
