@@ -62,7 +62,6 @@ protected:
 
 TEST_F(LogFront, LevelsAndOutputKindDecideWhereARecordGoes) {
     EXPECT_EQ(Write(5, 3, 1), -1); // nothing registered: nowhere to write, no echo
-    EXPECT_EQ(log->EchoCritical(1, L"r", 1), -1);
     RecordingProvider* file = Add(L"file", 11);
     EXPECT_EQ(Write(5, 3, 2), 11);
     EXPECT_EQ(Writes(), L"file:notice file:E ");
@@ -121,9 +120,6 @@ TEST_F(LogFront, HeaderFieldsAndMessagesAreBounded) {
     }
     EXPECT_EQ(fields, L"[I] Worker:12|[D] Drive.cpp:12|[D] :12|[D] " + n63 +
                           L":12|[D] :12|[D] :1|[D] :1|[D] :1|");
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    EXPECT_EQ(std::stoi(writes[0].second.substr(0, 2)), now.wMonth);
     EXPECT_EQ(writes[0].second.substr(13), L"\t[I] Worker:12" + tail + L"m");
     EXPECT_EQ(writes[5].second.size(), 8191u);
     EXPECT_EQ(writes[6].second.substr(writes[6].second.size() - 1024),
@@ -176,12 +172,10 @@ struct CheckedConfig : corvanelib::CommonConfig {
     std::atomic<bool> reloading{false};
 };
 
-TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeReadOrIsSlowToRead) {
+TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeRead) {
     const wchar_t* const path = corvanelib::kLogConfigFile; // absent before and after the test
     DeleteFileW(path);
     CheckedConfig config;
-    std::wstring unused; // refused: a missing name or section (2), a missing key (-1)
-    EXPECT_EQ(config.Init(5, 4, nullptr, L"log", nullptr) + config.GetSetting(nullptr, unused), 1);
     // What the file becomes, with its write time in seconds from the start (set apart, so that a
     // change is seen whatever the file system's time resolution; 0: unchanged, -1: deleted),
     // whether another program holds it during the check, then the settings after the check.
@@ -212,45 +206,42 @@ TEST(LogConfig, SettingsFollowTheFilesWriteTimeAndSurviveAFileThatCannotBeReadOr
         config.Check();
         EXPECT_EQ(config.Setting(L"wnd") + L"|" + config.Setting(L"level"), step.settings);
     }
-    // Keys of one hash make the next read quadratic (minutes): eleven blocks, each one of "a~",
-    // "bn" and "c^", which leave the hash alike. A lookup never waits for that read, and a stop
-    // ends it without terminating the watcher.
+    DeleteFileW(path);
+}
+
+TEST(InitLog, SwitchesTheLogOnForThreadStartsAndAWatcherThatAStopEndsInTime) {
+    const std::wstring name = L"cvn_initlog_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring path = L"c:\\" + name; // kept open by the log until the process ends
+    DeleteFileW(path.c_str());
+    corvanelib::InitLog(5, 1, name.c_str(), L"log", L"c:");
+    // Keys of one hash make the watcher's read quadratic (minutes): eleven blocks, each one of
+    // "a~", "bn" and "c^", which leave the hash alike. A lookup never waits for that read, and a
+    // stop ends it without terminating the watcher.
     std::string slow = "[log]\n";
     for (int i = 0; i < 177147; ++i) {
         for (int n = i, block = 0; block < 12; ++block, n /= 3) {
             slow += block < 11 ? std::string{char('a' + n % 3), char('~' - 16 * (n % 3))} : "=1\n";
         }
     }
-    Put(path, slow);
-    config.reloading = false;
-    ASSERT_TRUE(config.StartWatcher());
-    ASSERT_TRUE(WaitFor([&] { return config.reloading.load(); }));
+    Put(corvanelib::kLogConfigFile, slow);
+    CheckedConfig config;
+    ASSERT_TRUE(config.StartWatcher() && WaitFor([&] { return config.reloading.load(); }));
     auto lookup = std::async(std::launch::async, [&] { return config.Setting(L"wnd"); });
     EXPECT_EQ(lookup.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(config.StopWatcher());
-    DeleteFileW(path);
-}
-
-TEST(InitLog, SwitchesTheLogOnAndTheWatcherLogsItsEnd) {
-    const std::wstring name = L"cvn_initlog_" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring path = L"c:\\" + name; // kept open by the log until the process ends
-    DeleteFileW(path.c_str());
-    corvanelib::InitLog(5, 1, name.c_str(), L"log", L"c:");
-    ASSERT_TRUE(corvanelib::g_commonConfig.StartWatcher());
-    corvanelib::g_commonConfig.StopWatcher();
+    DeleteFileW(corvanelib::kLogConfigFile);
     // Every thread's start is recorded, not only the watcher's.
     struct Idle : corvanelib::WinThread {
         Idle() : WinThread(L"Idle") {}
         void ThreadStart() override {}
     } idle;
     ASSERT_TRUE(idle.Start());
-    const std::string started =
-        "New Thread Created, Thread ID is " + std::to_string(idle.ThreadId());
-    EXPECT_TRUE(idle.Stop(30000));
-    // The watcher ends on request and says so in the log file.
-    const std::string written = Get(path);
-    EXPECT_NE(written.find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
-    EXPECT_NE(written.find("}:\t" + started + "\r\n"), std::string::npos);
+    const std::string started = std::to_string(idle.ThreadId());
+    EXPECT_TRUE(idle.Stop(30000)); // before the body's object goes
+    // The watcher said so when it ended.
+    EXPECT_NE(Get(path).find("}:\tLogConfig thread is exit now!\r\n"), std::string::npos);
+    EXPECT_NE(Get(path).find("}:\tNew Thread Created, Thread ID is " + started + "\r\n"),
+              std::string::npos);
 }
 
 TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
