@@ -61,13 +61,36 @@ bool CopyPart(const wchar_t* begin, const wchar_t* end, wchar_t* buffer, size_t 
     return true;
 }
 
+// Records a thread start of the thread layer, as that layer's own file, function and lines.
+void RecordThreadStart(DWORD threadId) {
+    const wchar_t source[] = L".\\Win32\\Synchronization\\Thread";
+    const wchar_t function[] = L"corvanelib::WinThread::Start";
+    if (threadId == 0) {
+        g_commonLog.WriteLog(1, source, function, 106, L"Can not create thread!");
+    } else {
+        g_commonLog.WriteLog(3, source, function, 111, L"New Thread Created, Thread ID is %u",
+                             static_cast<unsigned>(threadId));
+    }
+}
+
 } // namespace
 
 Log::Log(LogConfig* configuration) : m_configuration(configuration) {}
 
 Log::~Log() {
     SetMuted(1);
-    { corvanelib::Lock guard(m_lock); }
+    bool idle;
+    {
+        corvanelib::Lock guard(m_lock, kLockWaitMs);
+        idle = guard.Taken();
+    }
+    if (!idle) {
+        // A writer stuck beyond the longest wait of a record still uses its provider: leaking the
+        // providers is safer than deleting them under it.
+        for (auto& provider : m_providers) {
+            provider.second.release();
+        }
+    }
     m_providers.clear();
 }
 
@@ -127,6 +150,10 @@ int Log::WriteRecord(RecordKind kind, int level, const wchar_t* sourceFile, cons
         // Another thread still builds a record in the shared buffers: drop this one rather than
         // write over it.
         return -1;
+    }
+    if (m_muted.load() != 0) {
+        // Muted while this record waited: the log is being torn down, and its outputs with it.
+        return 0;
     }
 
     SetCallerFile(sourceFile);
@@ -240,6 +267,10 @@ int Log::EchoCritical(int level, const wchar_t* text, int length) {
     return critical != nullptr ? critical->Write(text, length) : -1;
 }
 
+int Log::Reserved() {
+    return 0;
+}
+
 int Log::AddProvider(LogProvider* provider, const wchar_t* name) {
     if (provider == nullptr || name == nullptr || *name == L'\0' || m_configuration == nullptr) {
         return -1;
@@ -262,9 +293,12 @@ LogProvider* Log::FindProvider(int number) const {
     return found != m_providers.end() ? found->second.get() : nullptr;
 }
 
-CommonLog::CommonLog(LogConfig* configuration) : Log(configuration) {}
+CommonLog::CommonLog(LogConfig* configuration) : Log(configuration) {
+    WinThread::SetStartObserver(&RecordThreadStart);
+}
 
 CommonLog::~CommonLog() {
+    WinThread::SetStartObserver(nullptr);
     SetMuted(1);
 }
 

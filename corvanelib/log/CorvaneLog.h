@@ -55,6 +55,8 @@ public:
     // Copies a record of level 1 or below to the critical-record provider; 0 for other levels,
     // -1 when no such provider is registered.
     virtual int EchoCritical(int level, const wchar_t* text, int length);
+    // Does nothing and returns 0; it keeps its place among the operations.
+    virtual int Reserved();
     // Registers a provider under a name and takes ownership of it on success (0). On failure
     // the caller keeps it: -1 for a null provider, a null or empty name, or a number already
     // taken; the negative result of the name registration when the name is already known.
@@ -68,8 +70,9 @@ public:
     // pass even the threshold -1 of an unconfigured log.
     virtual bool IsEnabled(int level);
     // Mutes the log first, so that records logged while it is torn down (by a provider's
-    // destructor, say) are dropped; then waits for a record another thread may still be writing
-    // (it takes the lock once) and deletes the providers.
+    // destructor, say) are dropped; then waits, at most as long as a record waits for the lock,
+    // for a record another thread may still be writing, and deletes the providers. Providers
+    // still in use by a writer that kept the lock beyond that wait are left to it, not deleted.
     virtual ~Log();
 
     Log(const Log&) = delete;
@@ -97,9 +100,13 @@ private:
     wchar_t m_callerExtension[8] = {};
 };
 
+// The process-wide log also records the start of every WinThread: level 3 "New Thread Created,
+// Thread ID is <id>", or level 1 "Can not create thread!", from corvanelib::WinThread::Start.
 class CommonLog : public Log {
 public:
+    // Installs the thread layer's start observer.
     explicit CommonLog(LogConfig* configuration);
+    // Removes it.
     ~CommonLog() override;
 };
 

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 
 namespace corvanelib {
@@ -58,9 +59,13 @@ LogConfig::~LogConfig() {
     StopWatcher();
 }
 
-void LogConfig::StopWatcher() {
+bool LogConfig::StopWatcher() {
     RequestStop();
-    Stop(1000, nullptr);
+    return Stop(1000, nullptr);
+}
+
+bool LogConfig::ReadStopped(void* configuration) {
+    return static_cast<LogConfig*>(configuration)->StopRequested();
 }
 
 int LogConfig::Init(int threshold, int outputKind, const wchar_t* name, const wchar_t* section,
@@ -132,18 +137,6 @@ void LogConfig::SetLevels(int threshold, int outputKind) {
     m_outputKind.store(outputKind, std::memory_order_relaxed);
 }
 
-void LogConfig::OnStart(DWORD threadId) {
-    // Recorded as the thread layer always recorded them: its file, function and lines.
-    const wchar_t source[] = L".\\Win32\\Synchronization\\Thread";
-    if (threadId == 0) {
-        g_commonLog.WriteLog(1, source, L"corvanelib::WinThread::Start", 106,
-                             L"Can not create thread!");
-    } else {
-        g_commonLog.WriteLog(3, source, L"corvanelib::WinThread::Start", 111,
-                             L"New Thread Created, Thread ID is %u", threadId);
-    }
-}
-
 void LogConfig::ThreadStart() {
     while (!StopRequested()) {
         CheckConfigChanged();
@@ -157,7 +150,6 @@ void LogConfig::ThreadStart() {
 }
 
 void LogConfig::CheckConfigChanged() {
-    corvanelib::Lock guard(m_mutex);
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (!GetFileAttributesExW(kLogConfigFile, GetFileExInfoStandard, &attributes)) {
         return;
@@ -176,22 +168,38 @@ CommonConfig::~CommonConfig() {
 
 // The keys of the configured section become the settings, lower case whatever the file writes,
 // with their values as written. A file that lacks the section empties the settings; one that
-// cannot be read keeps them.
+// cannot be read in full keeps them. The file is read into a dictionary of its own, without the
+// mutex, so that a slow read (a large file, or keys that collide in the hash) never holds up a
+// lookup, and gives up when the watcher is asked to stop.
 bool CommonConfig::Reload() {
-    ConfigDictionary dictionary;
-    if (LoadIfChanged(dictionary, WideToCodePage(kLogConfigFile, wcslen(kLogConfigFile)).c_str()) !=
-        kLoadOk) {
+    try {
+        std::wstring sectionName;
+        {
+            corvanelib::Lock guard(m_mutex);
+            sectionName = m_section;
+        }
+        ConfigDictionary dictionary;
+        dictionary.stopLoading = &LogConfig::ReadStopped;
+        dictionary.stopContext = static_cast<LogConfig*>(this);
+        if (LoadIfChanged(dictionary,
+                          WideToCodePage(kLogConfigFile, wcslen(kLogConfigFile)).c_str()) !=
+            kLoadOk) {
+            return false;
+        }
+        const std::string section = WideToCodePage(sectionName);
+        std::map<std::wstring, std::wstring> settings;
+        for (const std::string& key : ListKeys(dictionary, section.c_str())) {
+            const char* value =
+                GetString(dictionary, section.c_str(), key.c_str(), nullptr, 0, nullptr);
+            settings.emplace(CodePageToWide(key), CodePageToWide(value, std::strlen(value)));
+        }
+        corvanelib::Lock guard(m_mutex);
+        m_settings.swap(settings);
+        return true;
+    } catch (const std::bad_alloc&) {
+        // Out of memory on the watcher's thread: keep the last settings and try again later.
         return false;
     }
-    const std::string section = WideToCodePage(m_section);
-    std::map<std::wstring, std::wstring> settings;
-    for (const std::string& key : ListKeys(dictionary, section.c_str())) {
-        const char* value =
-            GetString(dictionary, section.c_str(), key.c_str(), nullptr, 0, nullptr);
-        settings.emplace(CodePageToWide(key), CodePageToWide(value, std::strlen(value)));
-    }
-    m_settings.swap(settings);
-    return true;
 }
 
 } // namespace corvanelib

@@ -52,10 +52,10 @@ public:
                      const wchar_t* directory);
 
     // 0 and the value of setting `key` (compared exactly; the keys are lower case) in `value`;
-    // -1 when there is no such setting. Takes the configuration's mutex, so a lookup waits for
-    // a rebuild by the watcher instead of reading a map that is being refilled. The log calls
-    // this under its own lock; the watcher never logs while it holds the mutex, so the two locks
-    // are always taken in that order.
+    // -1 when there is no such setting. Takes the configuration's mutex, which the watcher holds
+    // only to swap in settings it has read without it, so a lookup never waits for a read of the
+    // file. The log calls this under its own lock; the watcher never logs while it holds the
+    // mutex, so the two locks are always taken in that order.
     int GetSetting(const wchar_t* key, std::wstring& value);
 
     // The log file: directory followed by name.
@@ -68,10 +68,12 @@ public:
     // Returns whether the thread runs.
     bool StartWatcher();
 
-    // Stops the watcher (1000 ms, then terminated). Every destructor in the hierarchy calls this
-    // first, so the watcher never runs on a half-destroyed object. An owner that started the
-    // watcher may stop it earlier, for instance before the log object goes away.
-    void StopWatcher();
+    // Stops the watcher: a read of the file under way gives up, and the thread ends within
+    // 1000 ms (after that it is terminated; it holds no lock of the configuration while it
+    // reads). Every destructor in the hierarchy calls this first, so the watcher never runs on a
+    // half-destroyed object. An owner that started the watcher may stop it earlier, for instance
+    // before the log object goes away. Returns false when the thread had to be terminated.
+    bool StopWatcher();
 
     // Number for a provider name: "file" 1, "critfile" 2, "vsdebug" 3, "wnd" 4, any other name
     // the next free number above 4. -1 when the name is null, empty or already registered.
@@ -82,15 +84,17 @@ protected:
     // The watcher: checks the configuration file at once and then every 2000 ms until asked to
     // stop.
     void ThreadStart() override;
-    // Rebuilds the settings from the configuration file; called under m_mutex. False when the
-    // file could not be read: the settings are then left as they were.
+    // Rebuilds the settings from the configuration file: reads them without m_mutex and swaps
+    // them in under it. False when the file could not be read in full (or memory ran out, or a
+    // stop was requested meanwhile): the settings are then left as they were.
     virtual bool Reload() = 0;
     // Rereads the file (through Reload) when its last write time differs from the one last seen.
     // A file that cannot be queried leaves the settings as they are; one that cannot be read is
-    // tried again at the next check.
+    // tried again at the next check. Runs on one thread at a time (the watcher's).
     virtual void CheckConfigChanged();
-    // Records the watcher's start in the log.
-    void OnStart(DWORD threadId) override;
+    // For a read of the file: true once the watcher is asked to stop. `configuration` is the
+    // LogConfig.
+    static bool ReadStopped(void* configuration);
 
     // Puts threshold and output kind in force.
     void SetLevels(int threshold, int outputKind);
@@ -103,8 +107,8 @@ protected:
     std::wstring m_name;
     std::wstring m_directory;
     std::wstring m_section;
-    SYSTEMTIME m_lastWriteTime = {};
-    Mutex m_mutex; // held while the write time is compared and the settings are rebuilt
+    SYSTEMTIME m_lastWriteTime = {}; // the watcher's own
+    Mutex m_mutex; // guards the settings and the strings; never held while the file is read
     std::map<std::wstring, int> m_providerNumbers;
 };
 

@@ -4,6 +4,7 @@
 
 #include <process.h>
 
+#include <atomic>
 #include <cwchar>
 #include <string>
 
@@ -13,6 +14,15 @@ namespace {
 
 // How long Stop waits for a terminated thread to be gone.
 const DWORD kTerminationWaitMs = 5000;
+
+std::atomic<WinThread::StartObserver> g_startObserver{nullptr};
+
+void NotifyStart(DWORD threadId) {
+    const WinThread::StartObserver observer = g_startObserver.load();
+    if (observer != nullptr) {
+        observer(threadId);
+    }
+}
 
 // Exception code a debugger takes as "name this thread".
 const DWORD kThreadNameException = 0x406D1388;
@@ -76,6 +86,10 @@ void AnnounceThreadName(const wchar_t* name) {
 
 } // namespace
 
+void WinThread::SetStartObserver(StartObserver observer) {
+    g_startObserver.store(observer);
+}
+
 WinThread::WinThread(const wchar_t* name) {
     AnnounceThreadName(name);
 }
@@ -101,11 +115,11 @@ bool WinThread::Start() {
         _beginthreadex(nullptr, 0, &WinThread::ThreadEntry, this, CREATE_SUSPENDED, &threadId);
     m_thread.reset(reinterpret_cast<HANDLE>(created));
     if (!m_thread) {
-        OnStart(0);
+        NotifyStart(0);
         return false;
     }
     m_threadId = threadId;
-    OnStart(m_threadId);
+    NotifyStart(m_threadId);
     ResumeThread(m_thread.get());
     return true;
 }

@@ -19,6 +19,13 @@ namespace corvanelib {
 
 class WinThread {
 public:
+    // Told by Start, in the starting thread, about each thread it creates (its id, before the
+    // body runs) or fails to create (0). This layer does not log: the process-wide log installs
+    // the observer that records thread starts.
+    using StartObserver = void (*)(DWORD threadId);
+    // Installs `observer` for every WinThread of the process (null removes it).
+    static void SetStartObserver(StartObserver observer);
+
     // Announces `name` to an attached debugger as the name of the calling thread; without a
     // debugger that has no visible effect. Null, empty or over-long names are not announced.
     explicit WinThread(const wchar_t* name);
@@ -53,10 +60,6 @@ public:
 
 protected:
     virtual void ThreadStart() = 0;
-    // Told by Start, in the starting thread, about each thread it creates (its id, before the
-    // body runs) or fails to create (0). This layer does not log: an owner that does may record
-    // it here.
-    virtual void OnStart(DWORD threadId) { (void)threadId; }
 
 private:
     UniqueKernelHandle m_thread;

@@ -12,6 +12,10 @@ unsigned char*& PreviousOf(unsigned char* chunk) noexcept {
     return *reinterpret_cast<unsigned char**>(chunk + BlockAllocator::kChunkSize);
 }
 
+// The failure message's line number tells the first chunk (39) from a later one (53).
+const int kFirstChunkLine = 39;
+const int kLaterChunkLine = 53;
+
 void ReportChunkFailure(int line) noexcept {
     std::printf("file:%s, line:%d, malloc failed !!!!!\n", __FILE__, line);
     std::fflush(stdout);
@@ -40,7 +44,7 @@ void* BlockAllocator::Allocate(std::size_t bytes) noexcept {
     if (m_newest == nullptr || kChunkSize - m_used < rounded) {
         auto* chunk = static_cast<unsigned char*>(NewChunk());
         if (chunk == nullptr) {
-            ReportChunkFailure(__LINE__);
+            ReportChunkFailure(m_newest == nullptr ? kFirstChunkLine : kLaterChunkLine);
             return nullptr;
         }
         PreviousOf(chunk) = m_newest;

@@ -204,14 +204,16 @@ ConfigSection* FindOrCreateSection(ConfigDictionary& dictionary, const char* nam
         return nullptr;
     }
     section->name = CopyText(name, length);
-    return section;
+    return section->name != nullptr ? section : nullptr;
 }
 
-// `line` starts after the leading white space. Lines that cannot be stored are skipped.
-void ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char* line) noexcept {
+// `line` starts after the leading white space. A line that is not an entry, or whose key the
+// section already holds, is skipped; false when the entry or the section's key table cannot be
+// allocated.
+bool ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char* line) noexcept {
     const char* equals = std::strchr(line, '=');
     if (equals == nullptr || equals == line) {
-        return;
+        return true;
     }
     std::size_t keyLength = static_cast<std::size_t>(equals - line);
     if (line[keyLength - 1] == ' ') {
@@ -233,7 +235,7 @@ void ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
     auto* entry = static_cast<ConfigKeyEntry*>(
         Take(dictionary, sizeof(ConfigKeyEntry) + keyLength + 3 + valueLength + 1));
     if (entry == nullptr) {
-        return;
+        return false;
     }
     char* text = reinterpret_cast<char*>(entry + 1);
     std::memcpy(text, line, keyLength);
@@ -242,20 +244,25 @@ void ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
     text[keyLength + 3 + valueLength] = '\0';
     entry->value = text + keyLength + 3;
 
-    if (!section.keys.IsCreated() && section.keys.Create(dictionary.keyTableHint, nullptr, nullptr,
-                                                         dictionary.allocator) != kHashOk) {
+    const std::uint32_t buckets = dictionary.keyTableHint < ConfigDictionary::kMaxInitialKeyBuckets
+                                      ? dictionary.keyTableHint
+                                      : ConfigDictionary::kMaxInitialKeyBuckets;
+    if (!section.keys.IsCreated() &&
+        section.keys.Create(buckets, nullptr, nullptr, dictionary.allocator) != kHashOk) {
         Give(dictionary, entry);
-        return;
+        return false;
     }
     char key[kNameBuffer];
     const std::uint32_t lookupLength = LookupKey(line, keyLength, key);
-    if (section.keys.Insert(key, lookupLength, entry) != kHashOk) {
+    const int inserted = section.keys.Insert(key, lookupLength, entry);
+    if (inserted != kHashOk) {
         Give(dictionary, entry);
-        return;
+        return inserted != kHashNoMemory;
     }
     if (section.keys.count > dictionary.keyTableHint) {
         dictionary.keyTableHint = section.keys.count;
     }
+    return true;
 }
 
 int Load(ConfigDictionary& dictionary, const char* file) noexcept {
@@ -280,6 +287,10 @@ int Load(ConfigDictionary& dictionary, const char* file) noexcept {
     ConfigSection* current = nullptr;
     int result = kLoadOk;
     while (std::fgets(line, kLineBuffer, stream.get()) != nullptr) {
+        if (dictionary.stopLoading != nullptr && dictionary.stopLoading(dictionary.stopContext)) {
+            result = kLoadStopped;
+            break;
+        }
         const char* p = line;
         while (IsSpace(*p)) {
             ++p;
@@ -307,8 +318,9 @@ int Load(ConfigDictionary& dictionary, const char* file) noexcept {
                 result = kLoadNoSection;
                 break;
             }
-        } else if (current != nullptr) {
-            ReadEntry(dictionary, *current, p);
+        } else if (current != nullptr && !ReadEntry(dictionary, *current, p)) {
+            result = kLoadNoMemory;
+            break;
         }
     }
     if (result == kLoadOk) {
@@ -325,7 +337,8 @@ void FreeKeyEntry(void* entry) noexcept {
 
 ConfigDictionary::ConfigDictionary() noexcept
     : path{}, modifiedTime(0), dirty(0), headerComment(nullptr), sections{},
-      keyTableHint(kInitialKeyBuckets), allocator(nullptr) {}
+      keyTableHint(kInitialKeyBuckets), allocator(nullptr), stopLoading(nullptr),
+      stopContext(nullptr) {}
 
 ConfigDictionary::ConfigDictionary(const char* file) noexcept : ConfigDictionary() {
     if (file != nullptr) {
@@ -399,8 +412,8 @@ const char* GetString(const ConfigDictionary& dictionary, const char* section, c
         CopyBounded(destination, capacity, entry->value);
         return destination;
     }
-    if (canCopy) {
-        CopyBounded(destination, capacity, defaultValue != nullptr ? defaultValue : kEmpty);
+    if (canCopy && defaultValue != nullptr) {
+        CopyBounded(destination, capacity, defaultValue);
     }
     return kEmpty;
 }

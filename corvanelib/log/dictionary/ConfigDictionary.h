@@ -47,6 +47,9 @@ struct ConfigDictionary {
     static constexpr std::size_t kMaxPathLength = 254;
     static constexpr std::uint32_t kSectionBuckets = 50;
     static constexpr std::uint32_t kInitialKeyBuckets = 10;
+    // A key table starts with at most this many buckets and grows with its own keys, so a file
+    // with one large section followed by many small ones costs memory in proportion to its size.
+    static constexpr std::uint32_t kMaxInitialKeyBuckets = 53;
 
     char path[kPathCapacity];
     // Low 32 bits of the file's modification time right after the last load; 0 when unknown,
@@ -55,11 +58,16 @@ struct ConfigDictionary {
     unsigned char dirty;
     char* headerComment;
     ConfigHashTable sections; // lower-cased name -> ConfigSection*
-    // Bucket request for new key tables: the largest key count seen, at least 10.
+    // Bucket request for new key tables: the largest key count seen, at least 10 (capped at
+    // kMaxInitialKeyBuckets when a table is made).
     std::uint32_t keyTableHint;
     // When attached (not owned; it must outlive the dictionary), sections and entries come from
     // it and Clear releases all of its chunks, so one allocator serves one dictionary.
     BlockAllocator* allocator;
+    // When set, asked with `stopContext` before each line a load reads; a true answer ends the
+    // load with kLoadStopped. Lets the owner of a long load give it up.
+    bool (*stopLoading)(void* context);
+    void* stopContext;
 
     ConfigDictionary() noexcept;
     // Loads `file` at once (LoadIfChanged); check IsEmpty or FindSection for the outcome.
@@ -74,11 +82,16 @@ struct ConfigDictionary {
 constexpr int kLoadOk = 0;
 constexpr int kLoadCannotOpen = -1;
 constexpr int kLoadNoSection = -2;
+constexpr int kLoadNoMemory = -3;
+constexpr int kLoadStopped = -4;
 
 // Loads `file` unless it is the file already loaded (same path, case-insensitively) and its
 // modification time has not moved. A null `file` checks and reloads the stored path.
 // 0 when current or loaded; -1 when the file cannot be opened (the dictionary is then empty
-// and holds the new path); -2 when a section could not be created.
+// and holds the new path); -2 when a section could not be created; -3 when a section's key
+// table or an entry could not be stored for lack of memory (no line is dropped silently);
+// -4 when stopLoading asked to stop. After a failure the dictionary holds what was read before
+// it, and the next LoadIfChanged reads the file again.
 int LoadIfChanged(ConfigDictionary& dictionary, const char* file) noexcept;
 
 ConfigSection* FindSection(const ConfigDictionary& dictionary, const char* name) noexcept;
@@ -87,9 +100,9 @@ ConfigKeyEntry* FindEntry(const ConfigSection* section, const char* key) noexcep
 // The value of `key` in `section`.
 //  - Found: with a destination of capacity >= 1, at most capacity - 1 bytes copied and
 //    terminated, and the destination returned; otherwise the stored text itself.
-//  - Missing: the destination (capacity >= 1) receives the default, or the empty string when
-//    there is no default; the result is the empty string constant, never the destination, so
-//    a caller can tell a found value from a defaulted one.
+//  - Missing: the destination (capacity >= 1) receives the default; without a default it is
+//    left as it was. The result is the empty string constant, never the destination, so a
+//    caller can tell a found value from a defaulted one.
 const char* GetString(const ConfigDictionary& dictionary, const char* section, const char* key,
                       char* destination, int capacity, const char* defaultValue) noexcept;
 
