@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,36 +14,20 @@
 namespace {
 
 using corvane::test::WaitFor;
-using corvanelib::CorvaneLibLockException;
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using corvanelib::Lock;
 
 // Whether another thread gets `target` within the bound; one that does not stays blocked.
 bool TakenElsewhere(corvanelib::Lockable& target) {
     auto taken = std::make_shared<std::atomic<bool>>(false);
-    std::thread([&target, taken] {
-        corvanelib::Lock guard(target);
-        *taken = true;
-    }).detach();
+    std::thread([&target, taken] { *taken = Lock(target).Taken(); }).detach();
     return WaitFor([&] { return taken->load(); }, std::chrono::seconds(10));
-}
-
-// Runs `hold` on a thread that owns `mutex` meanwhile, then ends it without releasing it.
-void HoldAndAbandon(corvanelib::WinMutex& mutex, void (*hold)(corvanelib::WinMutex&)) {
-    std::thread([&mutex, hold] {
-        mutex.Lock();
-        hold(mutex);
-    }).join();
 }
 
 // "<module>|<message>|<file>|<error>" of the lock exception `call` throws.
 template <typename Call> std::string Thrown(Call call) {
     try {
         call();
-    } catch (const CorvaneLibLockException& e) {
+    } catch (const corvanelib::CorvaneLibLockException& e) {
         EXPECT_NE(0u, e.Line());
         return std::string(e.GetModuleName()) + "|" + e.Message() + "|" + e.File() + "|" +
                std::to_string(e.ErrorCode());
@@ -55,40 +38,38 @@ template <typename Call> std::string Thrown(Call call) {
 TEST(Locks, ACriticalSectionIsReentrantAndRefusesEveryTimedLock) {
     corvanelib::Mutex mutex;
     {
-        corvanelib::Lock outer(mutex, corvanelib::LockMode::Mode1);
-        corvanelib::Lock inner(mutex, corvanelib::LockMode::Mode2);
+        Lock outer(mutex, corvanelib::LockMode::Mode1), inner(mutex, corvanelib::LockMode::Mode2);
         EXPECT_TRUE(outer.Taken() && inner.Taken());
     }
     EXPECT_TRUE(TakenElsewhere(mutex)) << "nested guards left the critical section held";
     for (DWORD timeout : {DWORD(0), DWORD(INFINITE)}) {
         EXPECT_EQ("Corvane Common Lib|Mutex::Lock Error! We dont support a timeout lock!|"
                   "Win32\\Synchronization\\Lock|50",
-                  Thrown([&] { corvanelib::Lock guard(mutex, timeout); }));
+                  Thrown([&] { Lock guard(mutex, timeout); }));
     }
     EXPECT_TRUE(TakenElsewhere(mutex));
 }
 
 TEST(Locks, AKernelMutexTimesOutKeepsItsHolderAndIsTakenWhenAbandoned) {
     corvanelib::WinMutex mutex;
-    HoldAndAbandon(mutex, [](corvanelib::WinMutex& held) {
-        const auto start = Clock::now();
-        std::thread([&held] {
-            corvanelib::Lock guard(held, DWORD(300));
-            EXPECT_FALSE(guard.Taken());
+    // Held by a thread that ends without releasing it: meanwhile a timed guard runs out and
+    // its release changes nothing; afterwards the next waiter gets the mutex, either way.
+    for (bool timed : {true, false}) {
+        std::thread([&] {
+            mutex.Lock();
+            std::thread([&] {
+                const auto start = GetTickCount64();
+                EXPECT_FALSE(Lock(mutex, DWORD(300)).Taken());
+                EXPECT_GE(GetTickCount64() - start, 250u);
+                EXPECT_FALSE(mutex.Lock(0));
+            }).join();
         }).join();
-        EXPECT_GE(MsSince(start), 250);
-        // The failed guard's release left this thread's ownership alone.
-        std::thread([&held] { EXPECT_FALSE(held.Lock(0)); }).join();
-    });
-    EXPECT_TRUE(mutex.Lock(30000)) << "abandoned by its owner";
-    mutex.Unlock();
-    HoldAndAbandon(mutex, [](corvanelib::WinMutex&) {});
-    mutex.Lock();
-    EXPECT_TRUE(mutex.Lock(0)) << "re-entrant for its owner";
-    mutex.Unlock();
-    mutex.Unlock();
-    EXPECT_TRUE(TakenElsewhere(mutex));
-
+        EXPECT_TRUE(timed ? mutex.Lock(30000) : (mutex.Lock(), true));
+        EXPECT_TRUE(mutex.Lock(0)) << "re-entrant for its owner";
+        mutex.Unlock();
+        mutex.Unlock();
+        EXPECT_TRUE(TakenElsewhere(mutex));
+    }
     // A mutex the platform refuses: the name is an event's.
     const corvanelib::UniqueKernelHandle event(CreateEventW(nullptr, 1, 0, L"CorvaneSyncClash"));
     EXPECT_EQ("Corvane Common Lib|WinMutex::WinMutex Error! Can not create mutex!|"
@@ -96,46 +77,44 @@ TEST(Locks, AKernelMutexTimesOutKeepsItsHolderAndIsTakenWhenAbandoned) {
               Thrown([] { corvanelib::WinMutex clash(L"CorvaneSyncClash"); }));
 }
 
-// Counts its runs; ends when asked, after `linger` ms, or never when `obey` is false.
-class Worker : public corvanelib::WinThread {
-public:
-    Worker(bool obey, DWORD linger) : WinThread(L"worker"), m_obey(obey), m_linger(linger) {}
-    ~Worker() override { Stop(30000); }
-
-    std::atomic<int> runs{0};
+// How a worker's body behaves and what its runs leave behind; shared, as a body may outlive
+// the derived object. It ends when asked, after `linger` ms, or never when `obey` is false.
+struct Runs {
+    bool obey = true;
+    DWORD linger = 0;
+    std::atomic<int> count{0};
     std::atomic<bool> returned{false};
     corvanelib::UniqueKernelHandle thread; // the last run's thread
+};
+
+class Worker : public corvanelib::WinThread {
+public:
+    Worker() : WinThread(L"worker") {}
+    const std::shared_ptr<Runs> runs = std::make_shared<Runs>();
 
 protected:
     void ThreadStart() override {
-        HANDLE self = nullptr;
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
-                        FALSE, DUPLICATE_SAME_ACCESS);
-        thread.reset(self);
-        returned = false;
-        ++runs;
-        while (!m_obey || !StopRequested()) {
+        const std::shared_ptr<Runs> mine = runs;
+        mine->thread.reset(
+            OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId()));
+        mine->returned = false;
+        ++mine->count;
+        while (!mine->obey || !StopRequested()) {
             Sleep(10);
         }
-        Sleep(m_linger);
-        returned = true;
+        Sleep(mine->linger);
+        mine->returned = true;
     }
-
-private:
-    const bool m_obey;
-    const DWORD m_linger;
 };
 
 TEST(Threads, StartsOnceAndAStopWaitsForTheBody) {
-    Worker worker(true, 300);
+    Worker worker;
+    Runs& runs = *worker.runs;
+    runs.linger = 300;
     bool terminated = true;
-    EXPECT_TRUE(worker.Stop(0, &terminated)) << "never started";
-    const auto start = Clock::now();
-    EXPECT_FALSE(worker.WaitStarted(0) || worker.WaitStarted(250));
-    EXPECT_GE(MsSince(start), 250);
-
+    EXPECT_TRUE(worker.Stop(0, &terminated) && !worker.WaitStarted(0)) << "never started";
     ASSERT_TRUE(worker.Start() && worker.WaitStarted(30000));
-    ASSERT_TRUE(WaitFor([&] { return worker.runs == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return runs.count == 1; }));
     const DWORD id = worker.ThreadId();
     EXPECT_TRUE(worker.Start() && worker.ThreadId() == id) << "a second start while it runs";
     EXPECT_FALSE(worker.StopRequested() || worker.IsStopRequested(0));
@@ -143,51 +122,39 @@ TEST(Threads, StartsOnceAndAStopWaitsForTheBody) {
     EXPECT_TRUE(worker.StopRequested() && worker.IsStopRequested(0));
     SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_TRUE(worker.Stop(30000, &terminated));
-    EXPECT_TRUE(GetLastError() == 0 && !terminated && worker.returned && worker.runs == 1);
+    EXPECT_TRUE(GetLastError() == 0 && !terminated && runs.returned && runs.count == 1);
     EXPECT_EQ(0u, worker.ThreadId());
 
     // A body that ended by itself: Start runs it anew, and Stop finds it ended.
     for (int run = 2; run <= 3; ++run) {
         ASSERT_TRUE(worker.Start());
-        ASSERT_TRUE(WaitFor([&] { return worker.runs == run && worker.returned; }));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.thread.get(), 30000));
+        ASSERT_TRUE(WaitFor([&] { return runs.count == run && runs.returned; }));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(runs.thread.get(), 30000));
     }
     EXPECT_TRUE(worker.Stop(0, &terminated) && !terminated);
 }
 
-TEST(Threads, AThreadThatWillNotStopIsTerminated) {
-    Worker worker(false, 0);
+TEST(Threads, AThreadThatWillNotStopIsTerminatedAndTheDestructorStopsOne) {
+    Worker worker;
+    const std::shared_ptr<Runs> runs = worker.runs;
+    runs->obey = false;
     ASSERT_TRUE(worker.Start());
-    ASSERT_TRUE(WaitFor([&] { return worker.runs == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return runs->count == 1; }));
     worker.RequestStop();
     bool terminated = false;
     EXPECT_FALSE(worker.Stop(200, &terminated));
     EXPECT_TRUE(terminated && GetLastError() == 0 && worker.ThreadId() == 0);
     // Gone by the time Stop returns, with exit code 0.
     DWORD exitCode = STILL_ACTIVE;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.thread.get(), 0));
-    EXPECT_TRUE(GetExitCodeThread(worker.thread.get(), &exitCode) && exitCode == 0);
-    EXPECT_FALSE(worker.returned);
-}
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(runs->thread.get(), 0));
+    EXPECT_TRUE(GetExitCodeThread(runs->thread.get(), &exitCode) && exitCode == 0);
+    EXPECT_FALSE(runs->returned);
 
-// The base's destructor asks the thread to stop and waits for it.
-TEST(Threads, DestroyingAStartedThreadStopsIt) {
-    struct Plain : corvanelib::WinThread {
-        Plain() : WinThread(nullptr) {}
-        void ThreadStart() override {
-            const auto flag = ended; // the derived part is gone while the base stops the thread
-            while (!StopRequested()) {
-                Sleep(10);
-            }
-            *flag = true;
-        }
-        std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
-    };
-    auto plain = std::make_unique<Plain>();
-    const auto ended = plain->ended;
-    ASSERT_TRUE(plain->Start() && plain->WaitStarted(30000));
-    plain.reset();
-    EXPECT_TRUE(*ended) << "the body was cut off or left running";
+    auto obeying = std::make_unique<Worker>();
+    const std::shared_ptr<Runs> obeyed = obeying->runs;
+    ASSERT_TRUE(obeying->Start() && WaitFor([&] { return obeyed->count == 1; }));
+    obeying.reset();
+    EXPECT_TRUE(obeyed->returned) << "the body was cut off or left running";
 }
 
 } // namespace
