@@ -15,6 +15,7 @@ namespace {
 
 using corvane::test::WaitFor;
 using corvanelib::Lock;
+using corvanelib::LockMode;
 
 // Whether another thread gets `target` within the bound; one that does not stays blocked.
 bool TakenElsewhere(corvanelib::Lockable& target) {
@@ -38,7 +39,7 @@ template <typename Call> std::string Thrown(Call call) {
 TEST(Locks, ACriticalSectionIsReentrantAndRefusesEveryTimedLock) {
     corvanelib::Mutex mutex;
     {
-        Lock outer(mutex, corvanelib::LockMode::Mode1), inner(mutex, corvanelib::LockMode::Mode2);
+        Lock outer(mutex, LockMode::Mode1), inner(mutex, LockMode::Mode2);
         EXPECT_TRUE(outer.Taken() && inner.Taken());
     }
     EXPECT_TRUE(TakenElsewhere(mutex)) << "nested guards left the critical section held";
@@ -52,19 +53,21 @@ TEST(Locks, ACriticalSectionIsReentrantAndRefusesEveryTimedLock) {
 
 TEST(Locks, AKernelMutexTimesOutKeepsItsHolderAndIsTakenWhenAbandoned) {
     corvanelib::WinMutex mutex;
-    // Held by a thread that ends without releasing it: meanwhile a timed guard runs out and
-    // its release changes nothing; afterwards the next waiter gets the mutex, either way.
-    for (bool timed : {true, false}) {
+    // Held by a thread through a guard of each mode, and once more: meanwhile a timed guard
+    // runs out and its release changes nothing. The thread ends without its last release; the
+    // next waiter gets the abandoned mutex, either way.
+    for (auto mode : {LockMode::Plain, LockMode::Mode1, LockMode::Mode2}) {
         std::thread([&] {
-            mutex.Lock();
+            Lock guard(mutex, mode);
             std::thread([&] {
                 const auto start = GetTickCount64();
-                EXPECT_FALSE(Lock(mutex, DWORD(300)).Taken());
+                EXPECT_FALSE(Lock(mutex, DWORD(300)).Taken()) << "mode " << int(mode);
                 EXPECT_GE(GetTickCount64() - start, 250u);
                 EXPECT_FALSE(mutex.Lock(0));
             }).join();
+            mutex.Lock();
         }).join();
-        EXPECT_TRUE(timed ? mutex.Lock(30000) : (mutex.Lock(), true));
+        EXPECT_TRUE(mode == LockMode::Plain ? mutex.Lock(30000) : (mutex.Lock(), true));
         EXPECT_TRUE(mutex.Lock(0)) << "re-entrant for its owner";
         mutex.Unlock();
         mutex.Unlock();
