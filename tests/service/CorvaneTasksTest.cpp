@@ -88,7 +88,8 @@ std::wstring Outcome(LogCapture& capture) {
 }
 
 TEST(CorvaneMgrTasks, FailuresAreLoggedWithTheCodeTheyReturn) {
-    LogCapture capture; // the registration of the test before is gone
+    ASSERT_EQ(0u, StandinService::RemoveExisting()); // one a killed run left behind
+    LogCapture capture;
     EXPECT_EQ(Outcome(capture), L"check 1060 2779096485, repair 1 1060, start 1060: "
                                 L"2 Can not Open Service for start! error:1060\n|"
                                 L"1 Can not Open Service for start, errno:1060!|");
