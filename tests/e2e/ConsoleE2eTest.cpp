@@ -65,33 +65,10 @@ protected:
     DWORD Id() const { return GetProcessId(m_console.get()); }
     HWND Item(int id) const { return GetDlgItem(m_window, id); }
     std::wstring Text(int id) const { return ui::Text(Item(id)); }
-    bool WaitShows(const wchar_t* status, const wchar_t* label) const {
-        return ui::WaitFor([&] {
-            return Text(IDC_STATUS) == status && Text(IDC_START_STOP) == label &&
-                   IsWindowEnabled(Item(IDC_START_STOP));
-        });
-    }
 
     corvanelib::UniqueKernelHandle m_console;
     HWND m_window = nullptr;
 };
-
-TEST_F(Console, StartAndStopTheService) {
-    StandinService service(L"", SERVICE_DISABLED);
-    ASSERT_EQ(service.InstallError(), 0u);
-    StartConsole();
-    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
-
-    // Start repairs the start type, starts the service, and its report shows it.
-    ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
-    ASSERT_TRUE(WaitShows(L"running...", L"Stop"));
-    EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
-
-    ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
-    EXPECT_TRUE(StandinService::WaitForState(SERVICE_STOPPED));
-    ASSERT_TRUE(WaitShows(L"stop", L"Start"));
-    EXPECT_EQ(ui::WaitForWindow(L"error", Id(), ui::milliseconds(0)), nullptr);
-}
 
 // The options the user confirms reach userconfig.ini, and the service, told by the notify
 // command, reads them back and reports them in the console's log.
