@@ -17,6 +17,8 @@
 namespace {
 
 using corvane::test::DialogThread;
+using corvane::ui::DefaultCaption;
+using corvane::ui::LoadText;
 
 LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     DWORD shown = 0;
@@ -93,8 +95,8 @@ TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
                   d.Click(IDOK);
               }));
     ASSERT_EQ(2u, boxes_.Boxes().size());
-    EXPECT_EQ(corvane::ui::LoadText(IDS_CREDENTIALS_TOO_LONG), boxes_.Boxes()[1].text);
-    EXPECT_EQ(corvane::ui::DefaultCaption(), boxes_.Boxes()[1].caption);
+    EXPECT_EQ(LoadText(IDS_CREDENTIALS_TOO_LONG), boxes_.Boxes()[1].text);
+    EXPECT_EQ(DefaultCaption(), boxes_.Boxes()[1].caption);
     EXPECT_EQ("0", Value("AutoAuthen", "enable"));
     EXPECT_EQ(std::string(191, 'u'), Value("AutoAuthen", "username"));
     EXPECT_EQ(std::string(191, 'p'), Value("AutoAuthen", "password"));
@@ -175,12 +177,10 @@ TEST_F(OptionsDialogTest, RefusalsCancelAndAHeldFileLeaveTheFileAsItWas) {
                   }));
     }
     std::vector<std::pair<std::wstring, std::wstring>> boxes(
-        std::size(refused),
-        {corvane::ui::LoadText(IDS_CREDENTIALS_NOT_STORED), corvane::ui::DefaultCaption()});
+        std::size(refused), {LoadText(IDS_CREDENTIALS_NOT_STORED), DefaultCaption()});
+    boxes.push_back({LoadText(IDS_CLEAR_GATEWAY_NOTICE), DefaultCaption()});
     boxes.push_back(
-        {corvane::ui::LoadText(IDS_CLEAR_GATEWAY_NOTICE), corvane::ui::DefaultCaption()});
-    boxes.push_back({corvane::SystemErrorText(ERROR_SHARING_VIOLATION),
-                     corvane::ui::LoadText(IDS_ERROR_CAPTION)});
+        {corvane::SystemErrorText(ERROR_SHARING_VIOLATION), LoadText(IDS_ERROR_CAPTION)});
     boxes.push_back({L"writing to the user's config file error:32", boxes.back().second});
     ASSERT_EQ(boxes.size(), boxes_.Boxes().size());
     for (std::size_t i = 0; i < boxes.size(); ++i) {
