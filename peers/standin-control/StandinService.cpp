@@ -47,6 +47,16 @@ bool StandinService::WaitForState(DWORD state, DWORD boundMs) {
     return WaitFor([state] { return State() == state; }, std::chrono::milliseconds(boundMs));
 }
 
+DWORD StandinService::StartType() {
+    const UniqueServiceHandle service = Open(SERVICE_QUERY_CONFIG);
+    alignas(QUERY_SERVICE_CONFIGW) unsigned char buffer[8192]; // the most a configuration takes
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+    DWORD needed = 0;
+    return service && QueryServiceConfigW(service.get(), config, 8192, &needed)
+               ? config->dwStartType
+               : SERVICE_NO_CHANGE;
+}
+
 DWORD StandinService::RemoveExisting() {
     {
         UniqueServiceHandle service = Open(SERVICE_ALL_ACCESS);

@@ -35,6 +35,8 @@ public:
     // The current state (SERVICE_RUNNING, ...), or 0 when it cannot be queried.
     static DWORD State();
     static bool WaitForState(DWORD state, DWORD boundMs = 30000);
+    // The registered start type, or SERVICE_NO_CHANGE when it cannot be read.
+    static DWORD StartType();
     // Stops the service (waiting for it a while) and deletes it; 0
     // once the name is free again, also when nothing was registered.
     static DWORD RemoveExisting();

@@ -70,17 +70,22 @@ protected:
     HWND m_window = nullptr;
 };
 
-// The options the user confirms reach userconfig.ini, and the service, told by the notify
-// command, reads them back and reports them in the console's log.
-TEST_F(Console, AdvancedOptionsReachTheService) {
+// Start repairs a disabled service's start type and starts it; the options the user then
+// confirms reach userconfig.ini, and the service, told by the notify command, reads them back
+// and reports them in the console's log. (Stopping is the live console test's.)
+TEST_F(Console, StartTheServiceAndItHearsTheAdvancedOptions) {
     char folder[MAX_PATH] = {};
     SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
     const std::string config = std::string(folder) + "\\Corvane\\userconfig.ini";
     DeleteFileA(config.c_str());
-    StandinService service;
+    StandinService service(L"", SERVICE_DISABLED);
     ASSERT_EQ(service.InstallError(), 0u);
-    ASSERT_EQ(StandinService::Start(), 0u);
     StartConsole();
+    ASSERT_TRUE(ui::WaitFor(
+        [&] { return Text(IDC_START_STOP) == L"Start" && IsWindowEnabled(Item(IDC_START_STOP)); }));
+    ASSERT_TRUE(ui::Click(Item(IDC_START_STOP)));
+    ASSERT_TRUE(ui::WaitFor([&] { return Text(IDC_STATUS) == L"running..."; }));
+    EXPECT_EQ(StandinService::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
 
     ASSERT_TRUE(ui::Click(Item(IDC_ADVANCED)));
     HWND options = ui::WaitForWindow(L"Advanced", Id());
