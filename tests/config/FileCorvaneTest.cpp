@@ -3,6 +3,7 @@
 #include "ProtectedFile.h"
 
 #include "TempDir.h"
+#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <iterator>
 #include <tuple>
@@ -36,7 +37,7 @@ protected:
     CFileCorvane record_{kProgramDir, &launcher_};
 };
 
-TEST_F(FileCorvaneTest, SavesTheLayoutKeepsOtherKeysAndLoadsItBack) {
+TEST_F(FileCorvaneTest, LoadsAndSavesTheLayoutKeepingOtherKeys) {
     // The service's keys and lines survive; texts are cut to 287 bytes; all-ones means none.
     const std::string longText(400, 'u');
     Put(path_, "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
@@ -52,22 +53,15 @@ TEST_F(FileCorvaneTest, SavesTheLayoutKeepsOtherKeysAndLoadsItBack) {
     record_.m_autoAuthen = 1;
     record_.SetUserName("alice");
     record_.SetPassword("s3cret pass");
-    ASSERT_EQ(record_.SaveUserConfig(nullptr), 0); // where it was loaded from
+    ASSERT_EQ(record_.SaveUserConfig(path_.c_str()), 0);
     EXPECT_EQ(Get(path_), "// write by Monday, January 05, 2026\r\n[Service]\r\nport = 4433\r\n\r\n"
                           "[AutoAuthen]\r\n; set by the service\r\nretries = 3\r\n"
                           "username = alice\r\npassword = s3cret pass\r\n\r\nenable = 1\r\n\r\n"
                           "[GatewayIp]\r\nipaddr = 192.168.1.10\r\nspecify = 1\r\n\r\n"
                           "[LastConnect]\r\ngateway = 10.0.0.254\r\n\r\n");
-    CFileCorvane loaded(kProgramDir, &launcher_);
-    ASSERT_EQ(loaded.LoadUserConfig(path_.c_str()), 0);
-    EXPECT_EQ(loaded.m_fixedGateway + 0ull + loaded.m_autoAuthen, k192_168_1_10 + 1ull);
-    // No fixed gateway: none is written.
-    loaded.m_fixedGateway = 0;
-    ASSERT_EQ(loaded.SaveUserConfig(nullptr), 0);
-    EXPECT_NE(Get(path_).find("[GatewayIp]\r\nipaddr = \r\nspecify = 0\r\n"), std::string::npos);
-    // The helper is started once per save, from the program directory.
+    // The helper is started once per save (not per load), from the program directory.
     const std::string start = std::string(kProgramDir) + "vedevaru.exe -pnotify @" + kProgramDir;
-    EXPECT_EQ(launcher_.launches, (std::vector<std::string>{start, start}));
+    EXPECT_EQ(launcher_.launches, std::vector<std::string>{start});
 }
 
 TEST(FileCorvane, AddressRules) {
@@ -81,7 +75,6 @@ TEST(FileCorvane, AddressRules) {
 }
 
 TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
-    EXPECT_EQ(record_.LoadUserConfig(nullptr), -1); // no path yet
     record_.SetUserName("kept");
     EXPECT_EQ(record_.LoadUserConfig(path_.c_str()), -1); // missing file
     EXPECT_STREQ(record_.m_userName, "kept");
@@ -89,34 +82,25 @@ TEST_F(FileCorvaneTest, FailuresStartNothingAndKeepTheFile) {
     const std::string saved = Get(path_);
 
     // Each failed save leaves the system's code for it as the last error. A file that another
-    // program holds so that it cannot be read is not replaced by one without its other keys; one
-    // held so that it can be neither replaced nor written is left as it is.
-    const std::string held = PathOf("held.ini");
-    Put(held, saved);
-    const HANDLE holders[] = {CreateFileA(path_.c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                              CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    // program holds so that it cannot be read is not replaced by one without its other keys.
+    corvanelib::UniqueFileHandle holder(CreateFileA(path_.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::tuple<std::string, const char*, DWORD> failures[] = {
-        {"", "", ERROR_INVALID_PARAMETER},
         {(dir_ / "no-such-dir" / "u.ini").string(), "", ERROR_PATH_NOT_FOUND},
         {dir_.string(), "", ERROR_ACCESS_DENIED}, // a directory in the way
         {path_, "", ERROR_SHARING_VIOLATION},
-        {held, "", ERROR_SHARING_VIOLATION},
         // A text with a line break would add lines to the file: refused.
         {PathOf("new.ini"), "x\r\n[GatewayIp]\r\nspecify = 1", ERROR_INVALID_PARAMETER}};
     for (const auto& [path, password, error] : failures) {
         CFileCorvane fresh(kProgramDir, &launcher_);
         fresh.SetPassword(password);
         SetLastError(0);
-        EXPECT_EQ(fresh.SaveUserConfig(path.empty() ? nullptr : path.c_str()), -1);
+        EXPECT_EQ(fresh.SaveUserConfig(path.c_str()), -1);
         EXPECT_EQ(GetLastError(), error) << path;
     }
-    for (const HANDLE holder : holders) {
-        CloseHandle(holder);
-    }
-    EXPECT_EQ(Get(path_) + Get(held), saved + saved);
+    holder.reset();
+    EXPECT_EQ(Get(path_), saved);
     EXPECT_FALSE(std::filesystem::exists(PathOf("new.ini")));
     EXPECT_EQ(launcher_.launches.size(), 1u);
 }

@@ -17,6 +17,8 @@
 namespace {
 
 using corvane::test::DialogThread;
+using corvane::ui::DefaultCaption;
+using corvane::ui::LoadText;
 
 LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     DWORD shown = 0;
@@ -93,8 +95,8 @@ TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
                   d.Click(IDOK);
               }));
     ASSERT_EQ(2u, boxes_.Boxes().size());
-    EXPECT_EQ(corvane::ui::LoadText(IDS_CREDENTIALS_TOO_LONG), boxes_.Boxes()[1].text);
-    EXPECT_EQ(corvane::ui::DefaultCaption(), boxes_.Boxes()[1].caption);
+    EXPECT_EQ(LoadText(IDS_CREDENTIALS_TOO_LONG), boxes_.Boxes()[1].text);
+    EXPECT_EQ(DefaultCaption(), boxes_.Boxes()[1].caption);
     EXPECT_EQ("0", Value("AutoAuthen", "enable"));
     EXPECT_EQ(std::string(191, 'u'), Value("AutoAuthen", "username"));
     EXPECT_EQ(std::string(191, 'p'), Value("AutoAuthen", "password"));
@@ -122,19 +124,9 @@ TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
     EXPECT_EQ("0", Value("GatewayIp", "specify"));
 }
 
-TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithOk) {
-    EXPECT_EQ(IDCANCEL, Press([](const DialogThread& d) {
-                  d.Click(IDC_CLEAR_LAST_GATEWAY);
-                  SetDlgItemTextA(d.Window(), IDC_USER_NAME, "mallory");
-                  d.Click(IDCANCEL);
-              }));
-    ASSERT_EQ(1u, boxes_.Boxes().size());
-    EXPECT_EQ(corvane::ui::LoadText(IDS_CLEAR_GATEWAY_NOTICE), boxes_.Boxes()[0].text);
-    EXPECT_EQ("10.1.1.1", Value("LastConnect", "gateway"));
-    EXPECT_EQ("alice", Value("AutoAuthen", "username"));
-    EXPECT_EQ(0, notified_);
-
-    // The service records another gateway while the dialog is open: OK keeps the service's.
+// Each OK tells the service. The service records another gateway while the dialog is open: OK
+// keeps the service's unless the user cleared it.
+TEST_F(OptionsDialogTest, OkKeepsTheServicesLastGatewayUnlessClearedAndTellsTheService) {
     Press([this](const DialogThread& d) {
         std::string text = Get(path_);
         Put(path_, text.replace(text.find("10.1.1.1"), 8, "10.2.2.2"));
@@ -147,13 +139,17 @@ TEST_F(OptionsDialogTest, ClearLastGatewayAndTheServiceNoticeTakeEffectOnlyWithO
     });
     EXPECT_EQ("0.0.0.0", Value("LastConnect", "gateway"));
     EXPECT_EQ("192.168.1.10", Value("GatewayIp", "ipaddr"));
-    EXPECT_EQ(2, notified_); // each OK tells the service
+    EXPECT_EQ(2, notified_);
 }
 
-// A user name or password that would come back changed (characters the code page lacks or
-// would replace by a look-alike, white space at either end, which the file's reader trims) is
-// refused at OK with the field focused; nothing is written.
-TEST_F(OptionsDialogTest, CredentialsThatWouldNotComeBackAsTypedAreRefused) {
+// Refusals, Cancel and failures leave the file as it was and the service unaware; a cleared
+// last gateway is only announced until OK. A user name or password that would come back changed
+// (characters the code page lacks or would replace by a look-alike, white space at either end,
+// which the file's reader trims) is refused at OK with the field focused. A file held by another
+// program: held so that it cannot be read, its error is shown and no dialog opens (empty options
+// would write over the stored ones); held so that it can be read but not written, the failed
+// save is shown.
+TEST_F(OptionsDialogTest, RefusalsCancelAndAHeldFileLeaveTheFileAsItWas) {
     const std::string before = Get(path_);
     const std::pair<int, const wchar_t*> refused[] = {{IDC_USER_NAME, L"\u738b\u5c0f\u660e"},
                                                       {IDC_PASSWORD, L"p\u0101ss"},
@@ -168,22 +164,10 @@ TEST_F(OptionsDialogTest, CredentialsThatWouldNotComeBackAsTypedAreRefused) {
                       EXPECT_TRUE(!d.Ended() && focus.hwndFocus == d.Item(field)) << text;
                       SetDlgItemTextW(d.Window(), field, field == IDC_PASSWORD ? L"pw" : L"al ice");
                   }
+                  d.Click(IDC_CLEAR_LAST_GATEWAY);
                   d.Click(IDCANCEL);
               }));
-    ASSERT_EQ(std::size(refused), boxes_.Boxes().size());
-    for (const auto& box : boxes_.Boxes()) {
-        EXPECT_EQ(corvane::ui::LoadText(IDS_CREDENTIALS_NOT_STORED), box.text);
-    }
-    EXPECT_EQ(before, Get(path_));
-}
-
-// A file held by another program: held so that it cannot be read, its error is shown and no
-// dialog opens (empty options would write over the stored ones); held so that it can be read
-// but not written, the failed save is shown. The service hears of neither; the file is kept.
-TEST_F(OptionsDialogTest, AHeldFileIsReportedAndKept) {
-    const std::string before = Get(path_);
-    const DWORD sharings[] = {0, FILE_SHARE_READ};
-    for (const DWORD sharing : sharings) {
+    for (const DWORD sharing : {0ul, static_cast<DWORD>(FILE_SHARE_READ)}) {
         const corvanelib::UniqueFileHandle holder(
             CreateFileA(path_.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
         EXPECT_EQ(sharing == 0 ? -1 : IDOK, Press([](const DialogThread& d) {
@@ -192,12 +176,15 @@ TEST_F(OptionsDialogTest, AHeldFileIsReportedAndKept) {
                       }
                   }));
     }
-    const std::wstring texts[] = {corvane::SystemErrorText(ERROR_SHARING_VIOLATION),
-                                  L"writing to the user's config file error:32"};
-    ASSERT_EQ(2u, boxes_.Boxes().size());
-    for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(texts[i], boxes_.Boxes()[i].text);
-        EXPECT_EQ(corvane::ui::LoadText(IDS_ERROR_CAPTION), boxes_.Boxes()[i].caption);
+    std::vector<std::pair<std::wstring, std::wstring>> boxes(
+        std::size(refused), {LoadText(IDS_CREDENTIALS_NOT_STORED), DefaultCaption()});
+    boxes.push_back({LoadText(IDS_CLEAR_GATEWAY_NOTICE), DefaultCaption()});
+    boxes.push_back(
+        {corvane::SystemErrorText(ERROR_SHARING_VIOLATION), LoadText(IDS_ERROR_CAPTION)});
+    boxes.push_back({L"writing to the user's config file error:32", boxes.back().second});
+    ASSERT_EQ(boxes.size(), boxes_.Boxes().size());
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i], std::make_pair(boxes_.Boxes()[i].text, boxes_.Boxes()[i].caption));
     }
     EXPECT_EQ(before, Get(path_));
     EXPECT_EQ(0, notified_);

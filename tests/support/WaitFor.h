@@ -7,16 +7,15 @@
 
 namespace corvane::test {
 
-// Polls `condition` every `step` until it holds or `bound` has passed; returns whether it held.
+// Polls `condition` every 20 ms until it holds or `bound` has passed; returns whether it held.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(30),
-             std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        std::this_thread::sleep_for(step);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
 }

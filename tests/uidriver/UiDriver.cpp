@@ -41,10 +41,8 @@ std::wstring Text(HWND window) {
 }
 
 bool Click(HWND button) {
-    if (!IsWindowEnabled(button) || (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) == 0) {
-        return false;
-    }
-    return PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+    return IsWindowEnabled(button) && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) != 0 &&
+           PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                         reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
