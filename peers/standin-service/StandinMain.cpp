@@ -4,7 +4,7 @@
 //  - while it runs it holds the stop event; it creates the status-change and notify events and
 //    maps the shared block, where the console leaves its command words;
 //  - status-change 103 stops it, 104 makes it report its state; notify 108 makes it read
-//    userconfig.ini and send what it found as a log line (the password only as set or empty);
+//    userconfig.ini and send its AutoAuthen switch and user name as a log line;
 //  - it reports "running" (type 100) at start, on 104 and every second, "stopped" as it ends,
 //    scrambled, to every port the console may have bound on 127.0.0.1.
 // With --never-running on its command line it stays start-pending until it is stopped; with
@@ -59,12 +59,8 @@ std::string UserConfigReport() {
         GetPrivateProfileStringA(section, key, "", value, sizeof(value), path.c_str());
         return std::string(value);
     };
-    return "notify 108: userconfig.ini GatewayIp specify=" + read("GatewayIp", "specify") +
-           " ipaddr=" + read("GatewayIp", "ipaddr") +
-           "; LastConnect gateway=" + read("LastConnect", "gateway") +
-           "; AutoAuthen enable=" + read("AutoAuthen", "enable") +
-           " username=" + read("AutoAuthen", "username") +
-           " password=" + (read("AutoAuthen", "password").empty() ? "(empty)" : "(set)");
+    return "notify 108: userconfig.ini AutoAuthen enable=" + read("AutoAuthen", "enable") +
+           " username=" + read("AutoAuthen", "username");
 }
 
 void Serve() {

@@ -50,9 +50,8 @@ TEST_F(IniFileTest, ReadsEveryLineRuleAndWritesBackTheSameBytes) {
     // A "[" line without its "]" is no header, though the next line starts with one; at the
     // end of the bytes the scan for "]" stops there.
     EXPECT_EQ(Parsed("[ab\n]\n; padding past the short-string room\n[xyz").GetNumKeys(), 0);
-    ini.SetPath(dir_.string().c_str()); // a directory: the image stays as it was
+    ini.SetPath(dir_.string().c_str()); // a directory cannot be read
     EXPECT_FALSE(ini.ReadFile());
-    EXPECT_EQ(ini.GetNumKeys(), 3);
     EXPECT_FALSE(ini.WriteFile(PathOf("no-such-dir/x.ini").c_str()));
 }
 

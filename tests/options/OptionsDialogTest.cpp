@@ -96,7 +96,6 @@ TEST_F(OptionsDialogTest, ChoicesDriveTheirControlsAndAreSavedWithOk) {
               }));
     ASSERT_EQ(2u, boxes_.Boxes().size());
     EXPECT_EQ(LoadText(IDS_CREDENTIALS_TOO_LONG), boxes_.Boxes()[1].text);
-    EXPECT_EQ(DefaultCaption(), boxes_.Boxes()[1].caption);
     EXPECT_EQ("0", Value("AutoAuthen", "enable"));
     EXPECT_EQ(std::string(191, 'u'), Value("AutoAuthen", "username"));
     EXPECT_EQ(std::string(191, 'p'), Value("AutoAuthen", "password"));
