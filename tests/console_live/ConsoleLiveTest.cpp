@@ -319,30 +319,24 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPorts) {
     EXPECT_EQ(3u, boxes.Boxes().size());
 }
 
-// A read notification that carries an error still takes what is queued, so the socket hears
-// the next datagram. Wine posts no such notification (an ICMP error on a datagram socket comes
-// as a close event, and only on a connected one), so the test hands one to the socket.
+// A read notification that carries an error still takes what is queued, so a notification
+// comes for the next datagram. Wine posts no such notification (an ICMP error on a datagram
+// socket comes as a close event, and only on a connected one), so the test hands one over.
 TEST_F(ConsoleLive, AReadNotificationWithAnErrorKeepsTheSocketListening) {
-    struct : CMySocket {
-        void OnPacket(char* data, int length, const sockaddr_in&) override {
-            text.assign(data + 16, static_cast<size_t>(length - 16));
-        }
-        std::string text;
-    } socket;
+    CDatagramSocket socket;
     HWND window =
         CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_EQ(0u, socket.Create(window, kLogViewSocketMessage));
-    for (const LPARAM error : {LPARAM(WSAMAKESELECTREPLY(0, WSAENETDOWN)), LPARAM(0)}) {
-        Log(error != 0 ? "dropped" : "heard");
-        MSG read; // the line's read notification, the first with an error
+    ASSERT_EQ(0u, socket.Open(lv::kFirstPort, window, kLogViewSocketMessage));
+    for (const char* line : {"dropped", "heard"}) {
+        Log(line);
+        MSG read; // the line's read notification, handed over with an error
         ASSERT_TRUE(WaitFor([&] {
             return PeekMessageW(&read, window, kLogViewSocketMessage, kLogViewSocketMessage,
                                 PM_REMOVE) != FALSE &&
                    WSAGETSELECTEVENT(read.lParam) == FD_READ;
-        }));
-        socket.OnSocketMessage(read.wParam, read.lParam | error);
+        })) << line;
+        socket.OnSocketMessage(read.wParam, read.lParam | WSAMAKESELECTREPLY(0, WSAENETDOWN));
     }
-    EXPECT_EQ(socket.text, "heard");
     DestroyWindow(window);
 }
 
