@@ -36,15 +36,13 @@ struct FakeTasks : IServiceTasks {
     }
     DWORD StartCorvaneMgr(DWORD timeoutMs) override {
         starts += timeoutMs == 5000 ? 1 : 100;
-        if (onStart) {
-            onStart();
-        }
+        onStart();
         return startResult;
     }
     std::atomic<DWORD> checkResult{0}, currentState{SERVICE_STOPPED}, startResult{0};
     std::atomic<DWORD> repairResult{1}, repairError{ERROR_INSUFFICIENT_BUFFER};
     std::atomic<int> starts{0};
-    std::function<void()> onStart; // runs on the dialog's thread, inside the press
+    std::function<void()> onStart = [] {}; // runs on the dialog's thread, inside the press
 };
 
 // A datagram socket bound to `port` on all local addresses; none when the port is taken.
@@ -83,7 +81,6 @@ protected:
         return static_cast<CommonShareMemory*>(view.get());
     }
     void Send(const std::vector<std::uint8_t>& datagram) { SendToLogView(sender.get(), datagram); }
-    void Report(std::uint32_t status) { Send(lv::EncodeStatus(status, lv::MakeKey())); }
     void Log(const std::string& line) { Send(lv::EncodeLogLine(line, lv::MakeKey())); }
     // The status line, the button's label and whether it is enabled, once they show.
     bool WaitShows(UINT statusId, UINT labelId, bool enabled = true) {
@@ -135,18 +132,17 @@ TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
     // The button images come at the size of the window's DPI (the session's, 96) from the
     // start, and with the window icons at 192 DPI's after a move to a monitor of that.
-    const int small = GetSystemMetrics(SM_CXSMICON);
-    EXPECT_EQ(small, ImageWidths()[0]);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), ImageWidths()[0]);
     RECT window = {};
     GetWindowRect(dialog->Window(), &window);
     SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
                  reinterpret_cast<LPARAM>(&window));
-    EXPECT_EQ(ImageWidths(), std::vector<int>(2, small * 2));
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, GetSystemMetrics(SM_CXSMICON) * 2));
 
     Make(stopEvent, kStopEventName);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
     // "trouble" counts as running.
-    Report(lv::kStatusTrouble);
+    Send(lv::EncodeStatus(lv::kStatusTrouble, lv::MakeKey()));
     ASSERT_TRUE(WaitShows(IDS_STATE_TROUBLE, IDS_BUTTON_STOP));
     // The service gone from under it: the poll shows "stop" and clears the state word.
     Block()->serviceState = 5;
@@ -172,7 +168,7 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTim
     // queued: posted messages are served before any timer, so it comes before the time-out.
     tasks.currentState = SERVICE_STOPPED;
     tasks.onStart = [this, w = dialog->Window()] {
-        Report(5);
+        Send(lv::EncodeStatus(5, lv::MakeKey()));
         MSG queued;
         WaitFor([&] {
             return PeekMessageW(&queued, w, kLogViewSocketMessage, kLogViewSocketMessage,
