@@ -72,6 +72,7 @@ UINT TextFormat(HWND control, UINT dpi, bool image, SIZE& extra) {
 
 // Measures one dialog of one language set; each fault fails the test.
 void MeasureDialog(UINT id, LANGID language, UINT dpi) {
+    SCOPED_TRACE(testing::Message() << "dialog " << id << "/" << language << " at " << dpi);
     HMODULE module = GetModuleHandleW(nullptr);
     HRSRC found = FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), language);
     const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
@@ -95,9 +96,7 @@ void MeasureDialog(UINT id, LANGID language, UINT dpi) {
     for (size_t i = 0; i < shown.size(); ++i) {
         const HWND a = shown[i];
         const RECT box = RectIn(dialog, a);
-        const std::string ctrl = "dialog " + std::to_string(id) + "/" + std::to_string(language) +
-                                 " at " + std::to_string(dpi) + ": control " +
-                                 std::to_string(GetDlgCtrlID(a));
+        const std::string ctrl = "control " + std::to_string(GetDlgCtrlID(a));
         EXPECT_TRUE(Contains(client, box)) << ctrl << " leaves the dialog";
         for (size_t j = i + 1; j < shown.size(); ++j) {
             const RECT other = RectIn(dialog, shown[j]);

@@ -20,11 +20,8 @@
 
 namespace {
 
-constexpr LANGID kLanguages[] = {
-    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-    MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
-    MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL),
-};
+// English (United States), Chinese (Simplified) and Chinese (Traditional).
+constexpr LANGID kLanguages[] = {0x0409, 0x0804, 0x0404};
 
 // String `id` of the given language set; empty when that set lacks it.
 std::wstring FindString(UINT id, LANGID language) {
