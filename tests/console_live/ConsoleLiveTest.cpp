@@ -4,6 +4,7 @@
 #include "BrantelDlg.h"
 #include "ConsoleMessages.h"
 #include "DialogHands.h"
+#include "ImportHook.h"
 #include "LocalAddress.h"
 #include "LogCapture.h"
 #include "LogViewSender.h"
@@ -14,6 +15,7 @@
 
 #include "corvanelib/Win32/Text.h"
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -53,6 +55,18 @@ corvanelib::UniqueSocket Udp(unsigned port) {
     local.sin_port = htons(static_cast<unsigned short>(port));
     const bool bound = bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0;
     return bound ? std::move(s) : corvanelib::UniqueSocket();
+}
+
+// Wine's monitors all have the system's DPI (96 here): the look-up of a window's DPI hands out
+// 144 instead, as for a window that opens on a second monitor.
+UINT WINAPI MonitorDpi(HWND) {
+    return 144;
+}
+FARPROC(WINAPI* const g_lookUp)(HMODULE, LPCSTR) = &::GetProcAddress;
+FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
+    const bool dpi = HIWORD(name) != 0 && std::strcmp(name, "GetDpiForWindow") == 0;
+    return dpi ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MonitorDpi))
+               : g_lookUp(module, name);
 }
 
 class ConsoleLive : public testing::Test {
@@ -127,12 +141,15 @@ protected:
 TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     auto first = Udp(461), second = Udp(462);
     ASSERT_TRUE(first && second && Udp(463)) << "another program holds a port from 461 to 463";
-    Open();
+    {
+        // Opened on a monitor of 144 DPI: the images come at its size from the start, then at
+        // 192 DPI's after a move to a monitor of that.
+        corvane::test::ImportHook monitor(&::GetProcAddress, &LookUpOnAMonitorOf144Dpi);
+        Open();
+    }
     ASSERT_TRUE(ShowsStopped());
     EXPECT_FALSE(Udp(463)) << "the log view binds the first free port";
-    // The button images come at the size of the window's DPI (the session's, 96) from the
-    // start, and with the window icons at 192 DPI's after a move to a monitor of that.
-    EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), ImageWidths()[0]);
+    EXPECT_EQ(ImageWidths(), std::vector<int>(2, GetSystemMetrics(SM_CXSMICON) * 3 / 2));
     RECT window = {};
     GetWindowRect(dialog->Window(), &window);
     SendMessageW(dialog->Window(), WM_DPICHANGED, MAKEWPARAM(192, 192),
