@@ -40,9 +40,7 @@ std::uint32_t HostToNetwork(std::uint32_t address) {
 // system code page (no default character, no look-alike) and no white space stands at either
 // end (the file's reader trims it).
 bool StoresAsTyped(HWND edit) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-    text.resize(
-        static_cast<std::size_t>(GetWindowTextW(edit, &text[0], static_cast<int>(text.size()))));
+    const std::wstring text = corvane::ui::WindowText(edit);
     if (text.empty()) {
         return true;
     }

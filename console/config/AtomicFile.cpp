@@ -383,8 +383,7 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
         return false;
     }
 #ifdef _WIN32
-    if (guard != nullptr && guard->mayWriteInPlace != nullptr &&
-        !guard->mayWriteInPlace(inPlace.Get())) {
+    if (guard != nullptr && guard->mayWriteInPlace && !guard->mayWriteInPlace(inPlace.Get())) {
         return false;
     }
 #endif

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace corvane::ini {
@@ -50,7 +51,7 @@ struct ReplaceGuard {
     const void* security = nullptr;
     // Asked with the handle of the existing file before its contents are overwritten in place;
     // false (with the last error set) leaves the file untouched and fails the replacement.
-    bool (*mayWriteInPlace)(void* handle) = nullptr;
+    std::function<bool(void* handle)> mayWriteInPlace;
 };
 
 // Whether `name` (a file name without its folder) has the form ReplaceFileContents gives the

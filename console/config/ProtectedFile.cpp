@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "IniFile.h"
+#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -67,58 +68,95 @@ std::wstring ConfiguredServiceAccountSid() {
     return ServiceAccountSid(config->lpServiceStartName);
 }
 
-bool IsTrustedOwner(PSID owner) {
-    if (owner == nullptr || !IsValidSid(owner)) {
-        return false;
-    }
-    if (IsWellKnownSid(owner, WinLocalSystemSid) ||
-        IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-        return true;
-    }
-    const std::wstring text = SidText(owner);
-    if (text.empty()) {
-        return false;
-    }
-    return text == kTrustedInstallerSid || text == ProcessUserSid() ||
-           text == ConfiguredServiceAccountSid();
-}
+// The owners a folder or file that holds secrets may have, read once for a save: SYSTEM, the
+// Administrators, TrustedInstaller, the account this process runs as and the service's account.
+class TrustedOwners {
+public:
+    TrustedOwners() : m_processUser(ProcessUserSid()), m_service(ConfiguredServiceAccountSid()) {}
 
-// 0 when the object at `path` is missing or has a trusted owner; ERROR_ACCESS_DENIED when its
-// owner is not trusted; otherwise the error of reading its owner.
-DWORD CheckOwner(const std::string& path) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error =
-        GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                              nullptr, nullptr, nullptr, &descriptor);
-    const corvanelib::UniqueLocalMemory owned(descriptor);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return 0;
-    }
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    return IsTrustedOwner(owner) ? 0 : ERROR_ACCESS_DENIED;
-}
+    const std::wstring& ServiceAccount() const { return m_service; }
 
-// The judge of an open file (ReplaceGuard::mayWriteInPlace): true when its owner is trusted.
-bool HasTrustedOwner(void* handle) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD error =
-        GetSecurityInfo(static_cast<HANDLE>(handle), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                        &owner, nullptr, nullptr, nullptr, &descriptor);
-    const corvanelib::UniqueLocalMemory owned(descriptor);
-    if (error == ERROR_SUCCESS && !IsTrustedOwner(owner)) {
-        error = ERROR_ACCESS_DENIED;
+    bool Include(PSID owner) const {
+        if (owner == nullptr || !IsValidSid(owner)) {
+            return false;
+        }
+        if (IsWellKnownSid(owner, WinLocalSystemSid) ||
+            IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+            return true;
+        }
+        const std::wstring text = SidText(owner);
+        return !text.empty() &&
+               (text == kTrustedInstallerSid || text == m_processUser || text == m_service);
     }
-    SetLastError(error);
-    return error == ERROR_SUCCESS;
-}
+
+    // 0 when the object at `path` is missing or has a trusted owner; ERROR_ACCESS_DENIED when
+    // its owner is not trusted; otherwise the error of reading its owner.
+    DWORD CheckOwner(const std::string& path) const {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const DWORD error =
+            GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                  nullptr, nullptr, nullptr, &descriptor);
+        const corvanelib::UniqueLocalMemory owned(descriptor);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return 0;
+        }
+        if (error != ERROR_SUCCESS) {
+            return error;
+        }
+        return Include(owner) ? 0 : ERROR_ACCESS_DENIED;
+    }
+
+    // The judge of an open file (ReplaceGuard::mayWriteInPlace): true when its owner is
+    // trusted; otherwise false with the last error set.
+    bool OwnOpenFile(HANDLE handle) const {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                      nullptr, nullptr, nullptr, &descriptor);
+        const corvanelib::UniqueLocalMemory owned(descriptor);
+        if (error == ERROR_SUCCESS && !Include(owner)) {
+            error = ERROR_ACCESS_DENIED;
+        }
+        SetLastError(error);
+        return error == ERROR_SUCCESS;
+    }
+
+private:
+    std::wstring m_processUser;
+    std::wstring m_service;
+};
+
+// The security the data folder and userconfig.ini are created with: a protected DACL (nothing
+// inherited) granting full control to SYSTEM, the Administrators and, when the admission
+// service is configured to run as another account than LocalSystem, that account (its SID as
+// text in `serviceSid`, empty otherwise). Nobody else has an entry.
+class ProtectedSecurity {
+public:
+    explicit ProtectedSecurity(const std::wstring& serviceSid) {
+        std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+        if (!serviceSid.empty()) {
+            sddl += L"(A;OICI;FA;;;" + serviceSid + L")";
+        }
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                 &descriptor, nullptr)) {
+            m_descriptor.reset(descriptor);
+            m_attributes = {sizeof m_attributes, descriptor, FALSE};
+        }
+    }
+    // Null when the descriptor could not be made; the last error then says why.
+    SECURITY_ATTRIBUTES* Attributes() { return m_descriptor ? &m_attributes : nullptr; }
+
+private:
+    corvanelib::UniqueLocalMemory m_descriptor;
+    SECURITY_ATTRIBUTES m_attributes{};
+};
 
 // Deletes the temporary files a save into `path` creates that an interrupted save left in the
 // folder `folder` (with its trailing separator): they may hold the password.
-void RemoveStaleTemporaries(const std::string& path, const std::string& folder) {
+void RemoveStaleTemporaries(const std::string& path, const std::string& folder,
+                            const TrustedOwners& trusted) {
     WIN32_FIND_DATAA found;
     const UniqueFind search(FindFirstFileA((folder + "~*").c_str(), &found));
     if (!search) {
@@ -134,7 +172,7 @@ void RemoveStaleTemporaries(const std::string& path, const std::string& folder) 
             CreateFileA((folder + found.cFileName).c_str(), DELETE | READ_CONTROL,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file && HasTrustedOwner(file.get())) {
+        if (file && trusted.OwnOpenFile(file.get())) {
             FILE_DISPOSITION_INFO dispose = {TRUE};
             SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
         }
@@ -142,24 +180,6 @@ void RemoveStaleTemporaries(const std::string& path, const std::string& folder) 
 }
 
 } // namespace
-
-ProtectedSecurity::ProtectedSecurity() {
-    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    const std::wstring service = ConfiguredServiceAccountSid();
-    if (!service.empty()) {
-        sddl += L"(A;OICI;FA;;;" + service + L")";
-    }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                             &descriptor, nullptr)) {
-        m_descriptor.reset(descriptor);
-        m_attributes = {sizeof m_attributes, descriptor, FALSE};
-    }
-}
-
-SECURITY_ATTRIBUTES* ProtectedSecurity::Attributes() {
-    return m_descriptor ? &m_attributes : nullptr;
-}
 
 std::wstring ServiceAccountSid(const wchar_t* startName) {
     if (startName == nullptr) {
@@ -183,7 +203,7 @@ std::wstring ServiceAccountSid(const wchar_t* startName) {
 }
 
 DWORD CreateProtectedFolder(const std::wstring& path) {
-    ProtectedSecurity security;
+    ProtectedSecurity security(ConfiguredServiceAccountSid());
     if (security.Attributes() == nullptr) {
         return GetLastError();
     }
@@ -204,22 +224,25 @@ bool WriteProtectedFile(const CIniFile& ini) {
     if (folderName.empty() || folderName.back() == ':') {
         folderName += '\\';
     }
-    DWORD error = CheckOwner(folderName);
+    const TrustedOwners trusted;
+    DWORD error = trusted.CheckOwner(folderName);
     if (error == 0 && !path.empty()) {
-        error = CheckOwner(path);
+        error = trusted.CheckOwner(path);
     }
     if (error != 0) {
         SetLastError(error);
         return false;
     }
-    RemoveStaleTemporaries(path, folder);
-    ProtectedSecurity security;
+    RemoveStaleTemporaries(path, folder, trusted);
+    ProtectedSecurity security(trusted.ServiceAccount());
     if (security.Attributes() == nullptr) {
         return false;
     }
     corvane::ini::ReplaceGuard guard;
     guard.security = security.Attributes();
-    guard.mayWriteInPlace = &HasTrustedOwner;
+    guard.mayWriteInPlace = [&trusted](void* handle) {
+        return trusted.OwnOpenFile(static_cast<HANDLE>(handle));
+    };
     return ini.WriteFile(nullptr, &guard);
 }
 

@@ -4,7 +4,8 @@
 // folder or file that an ordinary user could have placed there.
 #pragma once
 
-#include "corvanelib/Win32/UniqueHandle.h"
+#include <winsock2.h>
+#include <windows.h>
 
 #include <string>
 
@@ -12,37 +13,24 @@ class CIniFile;
 
 namespace corvane::config {
 
-// The security the data folder and userconfig.ini are created with: a protected DACL (nothing
-// inherited) granting full control to SYSTEM, the Administrators and, when the admission
-// service is configured to run as another account than LocalSystem, that account. Nobody else
-// has an entry.
-class ProtectedSecurity {
-public:
-    ProtectedSecurity();
-    // Null when the descriptor could not be made; the last error then says why.
-    SECURITY_ATTRIBUTES* Attributes();
-
-private:
-    corvanelib::UniqueLocalMemory m_descriptor;
-    SECURITY_ATTRIBUTES m_attributes{};
-};
-
 // The SID, as text, of the account a service configuration names as the service's account
 // (`startName` as QueryServiceConfigW gives it). Empty for no name, for LocalSystem and for a
 // name the system does not know.
 std::wstring ServiceAccountSid(const wchar_t* startName);
 
-// Creates the folder `path` with ProtectedSecurity. 0 when it was created or already exists
-// (an existing folder is left as it is); otherwise the system's error code.
+// Creates the folder `path` closed to ordinary users: a protected DACL (nothing inherited)
+// granting full control to SYSTEM, the Administrators and, when the admission service is
+// configured to run as another account than LocalSystem, that account. 0 when it was created or
+// already exists (an existing folder is left as it is); otherwise the system's error code.
 DWORD CreateProtectedFolder(const std::wstring& path);
 
 // Writes `ini` to its own path as a file that holds secrets. Refused with ERROR_ACCESS_DENIED
 // when the folder or an existing file is owned by anyone but SYSTEM, the Administrators,
 // TrustedInstaller, the account this process runs as or the service's account. Temporary
 // files that an earlier save left behind (our name pattern, a trusted owner) are removed
-// first. The new file is created with ProtectedSecurity and moved over the old one; the
-// fallback that writes in place does so only into a file with a trusted owner. False with the
-// last error set when the file was not written.
+// first. The new file is created with the same DACL as the folder and moved over the old one;
+// the fallback that writes in place does so only into a file with a trusted owner. False with
+// the last error set when the file was not written.
 bool WriteProtectedFile(const CIniFile& ini);
 
 } // namespace corvane::config

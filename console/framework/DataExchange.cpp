@@ -6,6 +6,13 @@ namespace corvane::ui {
 
 namespace {
 
+bool IsRadioButton(HWND window) {
+    const LRESULT code = SendMessageW(window, WM_GETDLGCODE, 0, 0);
+    return (code & DLGC_RADIOBUTTON) != 0;
+}
+
+} // namespace
+
 std::wstring WindowText(HWND window) {
     const int cch = GetWindowTextLengthW(window);
     if (cch <= 0) {
@@ -16,13 +23,6 @@ std::wstring WindowText(HWND window) {
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
 }
-
-bool IsRadioButton(HWND window) {
-    const LRESULT code = SendMessageW(window, WM_GETDLGCODE, 0, 0);
-    return (code & DLGC_RADIOBUTTON) != 0;
-}
-
-} // namespace
 
 HWND DataExchange::Item(int id) {
     return GetDlgItem(m_dialog, id);

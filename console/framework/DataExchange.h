@@ -8,6 +8,9 @@
 
 namespace corvane::ui {
 
+// A window's whole text (a control's, a caption); empty when it has none.
+std::wstring WindowText(HWND window);
+
 enum class Exchange {
     ToControls,   // put the members' values into the controls
     FromControls, // take the controls' values into the members

@@ -244,11 +244,8 @@ bool ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
     text[keyLength + 3 + valueLength] = '\0';
     entry->value = text + keyLength + 3;
 
-    const std::uint32_t buckets = dictionary.keyTableHint < ConfigDictionary::kMaxInitialKeyBuckets
-                                      ? dictionary.keyTableHint
-                                      : ConfigDictionary::kMaxInitialKeyBuckets;
-    if (!section.keys.IsCreated() &&
-        section.keys.Create(buckets, nullptr, nullptr, dictionary.allocator) != kHashOk) {
+    if (!section.keys.IsCreated() && section.keys.Create(dictionary.keyTableHint, nullptr, nullptr,
+                                                         dictionary.allocator) != kHashOk) {
         Give(dictionary, entry);
         return false;
     }
@@ -260,7 +257,8 @@ bool ReadEntry(ConfigDictionary& dictionary, ConfigSection& section, const char*
         return inserted != kHashNoMemory;
     }
     if (section.keys.count > dictionary.keyTableHint) {
-        dictionary.keyTableHint = section.keys.count;
+        const std::uint32_t cap = ConfigDictionary::kMaxInitialKeyBuckets;
+        dictionary.keyTableHint = section.keys.count < cap ? section.keys.count : cap;
     }
     return true;
 }

@@ -58,8 +58,8 @@ struct ConfigDictionary {
     unsigned char dirty;
     char* headerComment;
     ConfigHashTable sections; // lower-cased name -> ConfigSection*
-    // Bucket request for new key tables: the largest key count seen, at least 10 (capped at
-    // kMaxInitialKeyBuckets when a table is made).
+    // Bucket request for new key tables: the largest key count seen, at least 10 and at most
+    // kMaxInitialKeyBuckets.
     std::uint32_t keyTableHint;
     // When attached (not owned; it must outlive the dictionary), sections and entries come from
     // it and Clear releases all of its chunks, so one allocator serves one dictionary.
