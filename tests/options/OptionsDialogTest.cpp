@@ -158,7 +158,8 @@ TEST_F(OptionsDialogTest, RefusalsCancelAndAHeldFileLeaveTheFileAsItWas) {
                   for (const auto& [field, text] : refused) {
                       SetDlgItemTextW(d.Window(), field, text);
                       d.Click(IDOK);
-                      GUITHREADINFO focus = {sizeof focus};
+                      GUITHREADINFO focus = {};
+                      focus.cbSize = sizeof focus;
                       GetGUIThreadInfo(GetWindowThreadProcessId(d.Window(), nullptr), &focus);
                       EXPECT_TRUE(!d.Ended() && focus.hwndFocus == d.Item(field)) << text;
                       SetDlgItemTextW(d.Window(), field, field == IDC_PASSWORD ? L"pw" : L"al ice");
