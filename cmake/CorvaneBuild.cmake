@@ -10,6 +10,10 @@ else()
     set(CORVANE_WINDOWS OFF)
 endif()
 
+# Every project header is included by its path from the repository root
+# ("console/servicelink/ShareMem.h"), resources too.
+include_directories(${PROJECT_SOURCE_DIR})
+
 if(MSVC)
     add_compile_options(/W4 /permissive- /utf-8 /EHsc)
     add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
@@ -63,31 +67,3 @@ if(NOT TARGET GTest::gtest_main)
         find_package(GTest REQUIRED)
     endif()
 endif()
-
-# corvane_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [TIMEOUT s]
-#                  [WINDOWS_GUI])
-# One test executable, registered with ctest as one test under its own name. In the cross
-# build ctest runs it under Wine (CMAKE_CROSSCOMPILING_EMULATOR) inside the shared Wine
-# session fixture.
-function(corvane_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
-    if(CORVANE_WINDOWS)
-        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/UnbufferedOutput.cpp)
-    endif()
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gtest)
-    add_test(NAME ${name} COMMAND ${name})
-    if(NOT T_TIMEOUT)
-        set(T_TIMEOUT 300)
-    endif()
-    set(_labels ${T_LABELS})
-    if(CORVANE_WINDOWS)
-        list(APPEND _labels windows)
-    else()
-        list(APPEND _labels native)
-    endif()
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${_labels}")
-    if(CMAKE_CROSSCOMPILING AND CORVANE_WINDOWS)
-        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_session)
-    endif()
-endfunction()

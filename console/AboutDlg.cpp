@@ -1,5 +1,5 @@
-#include "AboutDlg.h"
+#include "console/AboutDlg.h"
 
-#include "res/resource.h"
+#include "console/res/resource.h"
 
 CAboutDlg::CAboutDlg() : ModalDialog(IDD_ABOUTBOX) {}

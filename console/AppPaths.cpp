@@ -1,6 +1,6 @@
-#include "AppPaths.h"
+#include "console/AppPaths.h"
 
-#include "ProtectedFile.h"
+#include "console/config/ProtectedFile.h"
 #include "corvanelib/Win32/Text.h"
 
 namespace corvane {

@@ -1,10 +1,10 @@
-#include "AuthOptionDlg.h"
+#include "console/AuthOptionDlg.h"
 
-#include "FileCorvane.h"
-#include "SystemErrorText.h"
+#include "console/config/FileCorvane.h"
+#include "console/SystemErrorText.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "res/resource.h"
+#include "console/res/resource.h"
 
 #include <commctrl.h>
 

@@ -1,12 +1,12 @@
-#include "BrantelApp.h"
+#include "console/BrantelApp.h"
 
-#include "AppPaths.h"
-#include "BrantelDlg.h"
-#include "ConsoleMessages.h"
+#include "console/AppPaths.h"
+#include "console/BrantelDlg.h"
+#include "console/ConsoleMessages.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "SystemErrorText.h"
-#include "res/resource.h"
+#include "console/SystemErrorText.h"
+#include "console/res/resource.h"
 
 #include "corvanelib/Win32/Synchronization/CorvaneException.h"
 #include "corvanelib/Win32/Text.h"

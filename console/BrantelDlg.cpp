@@ -1,11 +1,11 @@
-#include "BrantelDlg.h"
+#include "console/BrantelDlg.h"
 
-#include "AboutDlg.h"
-#include "ConsoleMessages.h"
+#include "console/AboutDlg.h"
+#include "console/ConsoleMessages.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "SystemErrorText.h"
-#include "res/resource.h"
+#include "console/SystemErrorText.h"
+#include "console/res/resource.h"
 
 using corvane::ui::DataExchange;
 

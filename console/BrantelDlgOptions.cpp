@@ -1,9 +1,9 @@
 // The Advanced button of the main dialog: the user's authentication options.
-#include "BrantelDlg.h"
+#include "console/BrantelDlg.h"
 
-#include "AppPaths.h"
-#include "AuthOptionDlg.h"
-#include "FileCorvane.h"
+#include "console/AppPaths.h"
+#include "console/AuthOptionDlg.h"
+#include "console/config/FileCorvane.h"
 
 void CBrantelDlg::OnButtonAdvanced() {
     // A fresh record for each press: the file is read again every time, so changes that the

@@ -1,13 +1,13 @@
 // The main dialog's live part: the service link, the service state display with its two
 // timers, the Start/Stop and tray-icon buttons, and the log-view socket with the log text.
-#include "BrantelDlg.h"
+#include "console/BrantelDlg.h"
 
-#include "ConsoleMessages.h"
-#include "LogViewCodec.h"
+#include "console/ConsoleMessages.h"
+#include "console/logview/LogViewCodec.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "SystemErrorText.h"
-#include "res/resource.h"
+#include "console/SystemErrorText.h"
+#include "console/res/resource.h"
 
 #include "corvanelib/log/CorvaneLog.h"
 

@@ -1,6 +1,6 @@
 // Brantel.exe: the process-wide objects of the console, in the order they are made, and the
 // program's entry.
-#include "BrantelApp.h"
+#include "console/BrantelApp.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 

@@ -1,4 +1,4 @@
-#include "ServiceTasks.h"
+#include "console/ServiceTasks.h"
 
 #include "corvanelib/service/CorvaneTasks.h"
 

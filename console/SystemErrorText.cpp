@@ -1,4 +1,4 @@
-#include "SystemErrorText.h"
+#include "console/SystemErrorText.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 

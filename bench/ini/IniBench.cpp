@@ -14,7 +14,7 @@
 // it does not. The limits are fixed far above the working sets for every library alike, so
 // that the loop measures the libraries rather than that heuristic; set
 // CORVANE_BENCH_DEFAULT_MALLOC=1 to run with glibc's own behaviour.
-#include "IniFile.h"
+#include "console/config/IniFile.h"
 
 // 8-bit text both sides: SimpleIni neither converts nor validates.
 #define SI_NO_CONVERSION

@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "console/config/AtomicFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "FileCorvane.h"
+#include "console/config/FileCorvane.h"
 
-#include "IniFile.h"
-#include "ProtectedFile.h"
+#include "console/config/IniFile.h"
+#include "console/config/ProtectedFile.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,6 +1,6 @@
-#include "IniFile.h"
+#include "console/config/IniFile.h"
 
-#include "AtomicFile.h"
+#include "console/config/AtomicFile.h"
 
 #include <climits>
 #include <cstdio>

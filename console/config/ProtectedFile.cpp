@@ -1,7 +1,7 @@
-#include "ProtectedFile.h"
+#include "console/config/ProtectedFile.h"
 
-#include "AtomicFile.h"
-#include "IniFile.h"
+#include "console/config/AtomicFile.h"
+#include "console/config/IniFile.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <aclapi.h>

@@ -1,4 +1,4 @@
-#include "LogViewCodec.h"
+#include "console/logview/LogViewCodec.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ShareMem.h"
+#include "console/servicelink/ShareMem.h"
 
 #include "corvanelib/Win32/Text.h"
 

@@ -4,8 +4,8 @@
 // released on every way out.
 #pragma once
 
-#include "CommonShareMemory.h"
-#include "ShareSecurityAttributes.h"
+#include "console/servicelink/CommonShareMemory.h"
+#include "console/servicelink/ShareSecurityAttributes.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "ShareSecurityAttributes.h"
+#include "console/servicelink/ShareSecurityAttributes.h"
 
 #include <sddl.h>
 

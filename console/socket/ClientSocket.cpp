@@ -1,7 +1,7 @@
-#include "ClientSocket.h"
+#include "console/socket/ClientSocket.h"
 
-#include "LocalAddress.h"
-#include "LogViewCodec.h"
+#include "console/socket/LocalAddress.h"
+#include "console/logview/LogViewCodec.h"
 
 #include <string>
 

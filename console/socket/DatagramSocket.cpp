@@ -1,4 +1,4 @@
-#include "DatagramSocket.h"
+#include "console/socket/DatagramSocket.h"
 
 CDatagramSocket::~CDatagramSocket() {
     Close();

@@ -1,4 +1,4 @@
-#include "LocalAddress.h"
+#include "console/socket/LocalAddress.h"
 
 #include <ws2tcpip.h>
 

@@ -1,6 +1,6 @@
-#include "MySocket.h"
+#include "console/socket/MySocket.h"
 
-#include "LogViewCodec.h"
+#include "console/logview/LogViewCodec.h"
 
 static_assert(CMySocket::kFirstPort == corvane::logview::kFirstPort &&
                   CMySocket::kPortCount == corvane::logview::kPortCount,

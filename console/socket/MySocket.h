@@ -2,8 +2,8 @@
 // datagram it receives and hands it to OnPacket.
 #pragma once
 
-#include "DatagramSocket.h"
-#include "LogViewCodec.h"
+#include "console/socket/DatagramSocket.h"
+#include "console/logview/LogViewCodec.h"
 
 class CMySocket : public CDatagramSocket {
 public:

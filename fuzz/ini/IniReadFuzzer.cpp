@@ -1,7 +1,7 @@
 // Any bytes read as an INI file: no fault, and the image is stable across writing. A file
 // written once reads back to an image that writes the same bytes again, and every value that
 // the first reading found is found again with the same text.
-#include "IniFile.h"
+#include "console/config/IniFile.h"
 
 #include <cstdint>
 #include <cstdlib>

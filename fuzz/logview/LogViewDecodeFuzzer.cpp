@@ -1,7 +1,7 @@
 // Drives the receiver's parsing with arbitrary datagrams: the bytes as they would lie in the
 // receive buffer after unscrambling, and the same bytes as received (unscrambled first). The
 // input is copied to a buffer of exactly its size, so a read past it is caught.
-#include "LogViewCodec.h"
+#include "console/logview/LogViewCodec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // and 192 DPI, and no control leaves its dialog or lies over another (one may hold others, as a
 // group box holds its members). Wine takes the system DPI from the user's LogPixels value when a
 // process starts, so the test runs itself once per DPI with that value set.
-#include "resource.h"
+#include "console/res/resource.h"
 
 #include <gtest/gtest.h>
 

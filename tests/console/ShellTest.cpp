@@ -1,14 +1,14 @@
 // The console's start-up pieces in-process (the directory texts, one console per machine, what
 // becomes of an exception that escapes a dialog handler) and a mechanical check of its
 // resources: every string has a text in every language set.
-#include "AboutDlg.h"
-#include "AppPaths.h"
-#include "BrantelApp.h"
+#include "console/AboutDlg.h"
+#include "console/AppPaths.h"
+#include "console/BrantelApp.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "corvanelib/Win32/Synchronization/Lock.h"
-#include "resource.h"
+#include "console/res/resource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "BlockAllocator.h"
+#include "corvanelib/log/dictionary/BlockAllocator.h"
 
 #include <cstdio>
 #include <cstdlib>

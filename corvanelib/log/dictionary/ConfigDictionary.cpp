@@ -1,4 +1,4 @@
-#include "ConfigDictionary.h"
+#include "corvanelib/log/dictionary/ConfigDictionary.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -18,8 +18,8 @@
 // Names agree when their first 96 bytes agree after lower-casing.
 #pragma once
 
-#include "BlockAllocator.h"
-#include "ConfigHashTable.h"
+#include "corvanelib/log/dictionary/BlockAllocator.h"
+#include "corvanelib/log/dictionary/ConfigHashTable.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ConfigHashTable.h"
+#include "corvanelib/log/dictionary/ConfigHashTable.h"
 
-#include "BlockAllocator.h"
+#include "corvanelib/log/dictionary/BlockAllocator.h"
 
 #include <cstdlib>
 #include <cstring>
