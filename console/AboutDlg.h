@@ -3,7 +3,7 @@
 #include "console/framework/ModalDialog.h"
 
 // The About box: the program icon, two lines of product text and OK.
-class CAboutDlg : public corvane::ui::ModalDialog {
+class CAboutDlg : public corvane::console::framework::ModalDialog {
 public:
     CAboutDlg();
 };

@@ -3,7 +3,7 @@
 #include "console/config/ProtectedFile.h"
 #include "corvanelib/Win32/Text.h"
 
-namespace corvane {
+namespace corvane::console {
 
 std::string g_dataDirectory;
 std::string g_programDirectory;
@@ -19,7 +19,7 @@ DWORD FillAppPaths(int dataFolder) {
         data += L"\\Corvane\\";
         // Closed to ordinary users from its creation: userconfig.ini holds a password. An
         // existing directory is fine; any other failure shows when the file is used.
-        corvane::config::CreateProtectedFolder(data);
+        config::CreateProtectedFolder(data);
         g_dataDirectory = corvanelib::WideToCodePage(data);
     } else {
         error = HRESULT_FACILITY(found) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(found))
@@ -30,4 +30,4 @@ DWORD FillAppPaths(int dataFolder) {
     return error;
 }
 
-} // namespace corvane
+} // namespace corvane::console

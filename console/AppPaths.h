@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace corvane {
+namespace corvane::console {
 
 // The machine's common application-data folder followed by "\Corvane\"; userconfig.ini lives
 // here.
@@ -23,4 +23,4 @@ extern std::string g_programDirectory;
 // told otherwise) cannot be found; the data directory then stays empty.
 DWORD FillAppPaths(int dataFolder = CSIDL_COMMON_APPDATA);
 
-} // namespace corvane
+} // namespace corvane::console

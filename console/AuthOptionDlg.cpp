@@ -11,8 +11,10 @@
 #include <cstring>
 #include <cwchar>
 
-using corvane::ui::DataExchange;
-using corvane::ui::Exchange;
+using namespace corvane::console;
+
+using framework::DataExchange;
+using framework::Exchange;
 
 namespace {
 
@@ -40,7 +42,7 @@ std::uint32_t HostToNetwork(std::uint32_t address) {
 // system code page (no default character, no look-alike) and no white space stands at either
 // end (the file's reader trims it).
 bool StoresAsTyped(HWND edit) {
-    const std::wstring text = corvane::ui::WindowText(edit);
+    const std::wstring text = framework::WindowText(edit);
     if (text.empty()) {
         return true;
     }
@@ -62,7 +64,7 @@ bool StoresAsTyped(HWND edit) {
 
 CAuthOptiondlg::CAuthOptiondlg()
     : ModalDialog(IDD_AUTH_OPTION),
-      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDI_ADVANCED))) {}
+      m_icon(LoadIconW(framework::ResourceModule(), MAKEINTRESOURCEW(IDI_ADVANCED))) {}
 
 void CAuthOptiondlg::DoDataExchange(DataExchange& exchange) {
     exchange.Control(IDC_GATEWAY_ADDRESS, m_gatewayAddressControl);
@@ -139,7 +141,7 @@ void CAuthOptiondlg::OnRadioFixedGateway() {
 void CAuthOptiondlg::OnButtonClearLastGateway() {
     // Takes effect only when the dialog ends with OK, and in the service after its restart.
     m_clearLastGateway = 1;
-    corvane::ui::ShowMessageBox(Handle(), corvane::ui::LoadText(IDS_CLEAR_GATEWAY_NOTICE), MB_OK);
+    framework::ShowMessageBox(Handle(), framework::LoadText(IDS_CLEAR_GATEWAY_NOTICE), MB_OK);
 }
 
 void CAuthOptiondlg::OnOK() {
@@ -150,15 +152,14 @@ void CAuthOptiondlg::OnOK() {
     // something else: automatic authentication would then fail without a word.
     for (HWND edit : {m_userNameEdit, m_passwordEdit}) {
         if (!StoresAsTyped(edit)) {
-            corvane::ui::ShowMessageBox(Handle(), corvane::ui::LoadText(IDS_CREDENTIALS_NOT_STORED),
-                                        MB_OK);
+            framework::ShowMessageBox(Handle(), framework::LoadText(IDS_CREDENTIALS_NOT_STORED),
+                                      MB_OK);
             SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
             return;
         }
     }
     if (m_userName.size() > kMaxCredentialBytes || m_password.size() > kMaxCredentialBytes) {
-        corvane::ui::ShowMessageBox(Handle(), corvane::ui::LoadText(IDS_CREDENTIALS_TOO_LONG),
-                                    MB_OK);
+        framework::ShowMessageBox(Handle(), framework::LoadText(IDS_CREDENTIALS_TOO_LONG), MB_OK);
         return;
     }
     if (m_gatewayChoice != 0) {
@@ -187,7 +188,7 @@ std::string BufferText(const char (&buffer)[CFileCorvane::kTextBytes]) {
 // "writing to the user's config file error:%d" with the save's system error code, captioned
 // like every error box of the console.
 void ShowSaveError(HWND owner, DWORD error) {
-    std::wstring text = corvane::ui::LoadText(IDS_CONFIG_WRITE_ERROR);
+    std::wstring text = framework::LoadText(IDS_CONFIG_WRITE_ERROR);
     const std::wstring code = std::to_wstring(error);
     const std::size_t at = text.find(L"%d");
     if (at != std::wstring::npos) {
@@ -195,7 +196,7 @@ void ShowSaveError(HWND owner, DWORD error) {
     } else {
         text += code;
     }
-    corvane::ui::ShowMessageBox(owner, text, corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK);
+    framework::ShowMessageBox(owner, text, framework::LoadText(IDS_ERROR_CAPTION), MB_OK);
 }
 
 } // namespace
@@ -209,8 +210,8 @@ INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND o
     if (record.LoadUserConfig(path.c_str()) != 0) {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            corvane::ui::ShowMessageBox(owner, corvane::SystemErrorText(error),
-                                        corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK);
+            framework::ShowMessageBox(owner, SystemErrorText(error),
+                                      framework::LoadText(IDS_ERROR_CAPTION), MB_OK);
             return -1;
         }
     }

@@ -16,7 +16,7 @@
 
 class CFileCorvane;
 
-class CAuthOptiondlg : public corvane::ui::ModalDialog {
+class CAuthOptiondlg : public corvane::console::framework::ModalDialog {
 public:
     // The longest user name or password accepted, in bytes of system code page text: with its
     // terminator it fits the record's buffer with room to spare, so nothing is ever cut.
@@ -39,7 +39,7 @@ public:
     int m_clearLastGateway = 0; // 1 once the user asked to forget the last gateway
 
 protected:
-    void DoDataExchange(corvane::ui::DataExchange& exchange) override;
+    void DoDataExchange(corvane::console::framework::DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode, HWND control) override;
     // Refuses a user name or password that would not be stored as typed or is too long (a

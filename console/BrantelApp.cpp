@@ -13,22 +13,28 @@
 
 #include <exception>
 
+namespace corvane::console {
+
 const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow");
 const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
 const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
 
+} // namespace corvane::console
+
+using namespace corvane::console;
+
 bool CBrantelApp::OnInit() {
     WSADATA wsa = {};
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        corvane::ui::ShowMessageBox(nullptr, corvane::ui::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
+        framework::ShowMessageBox(nullptr, framework::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
         return false;
     }
     m_socketsStarted = true;
 
-    const DWORD pathError = corvane::FillAppPaths();
+    const DWORD pathError = FillAppPaths();
     if (pathError != 0) {
-        corvane::ui::ShowMessageBox(nullptr, corvane::SystemErrorText(pathError),
-                                    corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
+        framework::ShowMessageBox(nullptr, SystemErrorText(pathError),
+                                  framework::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
         return false;
     }
     if (!ClaimSingleInstance(m_instanceEvent)) {
@@ -40,6 +46,8 @@ bool CBrantelApp::OnInit() {
     // The modal run was the program; no message loop of our own follows.
     return false;
 }
+
+namespace corvane::console {
 
 bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
     corvanelib::UniqueKernelHandle running(OpenEventW(EVENT_ALL_ACCESS, TRUE, kInstanceEventName));
@@ -62,6 +70,8 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
     return false;
 }
 
+} // namespace corvane::console
+
 int CBrantelApp::OnExit() {
     m_instanceEvent.reset();
     if (m_socketsStarted) {
@@ -70,6 +80,8 @@ int CBrantelApp::OnExit() {
     }
     return Application::OnExit();
 }
+
+namespace corvane::console {
 
 namespace {
 
@@ -87,7 +99,7 @@ std::wstring DescribeCurrentException() {
     } catch (const corvanelib::CorvaneLibLockException& e) {
         return corvanelib::CodePageToWide(Describe(e) + ", error " + std::to_string(e.ErrorCode()) +
                                           ")\r\n") +
-               corvane::SystemErrorText(e.ErrorCode());
+               SystemErrorText(e.ErrorCode());
     } catch (const corvanelib::CorvaneException& e) {
         return corvanelib::CodePageToWide(Describe(e) + ")");
     } catch (const std::exception& e) {
@@ -97,12 +109,14 @@ std::wstring DescribeCurrentException() {
     }
 }
 
+} // namespace corvane::console
+
 void CBrantelApp::OnUncaughtException() noexcept {
     // The library throws only when the platform refuses a mutex; no caller handles that, so the
     // console says what happened before it ends.
     try {
-        corvane::ui::ShowMessageBox(nullptr, DescribeCurrentException(),
-                                    corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
+        framework::ShowMessageBox(nullptr, DescribeCurrentException(),
+                                  framework::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
     } catch (...) {
     }
 }

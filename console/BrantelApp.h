@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace corvane::console {
+
 // Names of the single-instance objects.
 extern const wchar_t kInstanceEventName[]; // "Global\OrvexCorvaneClientMonitor"
 extern const wchar_t kConsoleMutexName[];  // "OrvexBrantel"
@@ -23,7 +25,9 @@ std::wstring DescribeCurrentException();
 // false.
 bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held);
 
-class CBrantelApp : public corvane::ui::Application {
+} // namespace corvane::console
+
+class CBrantelApp : public corvane::console::framework::Application {
 public:
     bool OnInit() override;
     int OnExit() override;

@@ -7,7 +7,9 @@
 #include "console/SystemErrorText.h"
 #include "console/res/resource.h"
 
-using corvane::ui::DataExchange;
+using namespace corvane::console;
+
+using framework::DataExchange;
 
 namespace {
 
@@ -39,7 +41,7 @@ int MetricForDpi(int metric, UINT dpi) {
 
 corvanelib::UniqueIcon LoadIconForDpi(UINT id, int widthMetric, int heightMetric, UINT dpi) {
     return corvanelib::UniqueIcon(static_cast<HICON>(
-        LoadImageW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON,
+        LoadImageW(framework::ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON,
                    MetricForDpi(widthMetric, dpi), MetricForDpi(heightMetric, dpi), 0)));
 }
 
@@ -47,7 +49,7 @@ corvanelib::UniqueIcon LoadIconForDpi(UINT id, int widthMetric, int heightMetric
 
 CBrantelDlg::CBrantelDlg(IServiceTasks& tasks)
     : ModalDialog(IDD_BRANTEL_DIALOG),
-      m_icon(LoadIconW(corvane::ui::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_icon(LoadIconW(framework::ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       m_tasks(tasks) {}
 
 void CBrantelDlg::DoDataExchange(DataExchange& exchange) {
@@ -66,7 +68,7 @@ BOOL CBrantelDlg::OnInitDialog() {
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     ShowWindow(m_trayButton, SW_HIDE);
-    m_errorCaption = corvane::ui::LoadText(IDS_ERROR_CAPTION);
+    m_errorCaption = framework::LoadText(IDS_ERROR_CAPTION);
 
     OpenServiceLink();
 
@@ -74,13 +76,13 @@ BOOL CBrantelDlg::OnInitDialog() {
     const UINT dpi = WindowDpi(Handle());
     LoadImagesForDpi(dpi, dpi != static_cast<UINT>(SystemDpi()));
     CollapseLogPane();
-    SetWindowTextW(m_logButton, corvane::ui::LoadText(IDS_LOG_SHOW).c_str());
+    SetWindowTextW(m_logButton, framework::LoadText(IDS_LOG_SHOW).c_str());
 
     return StartLogView();
 }
 
 void CBrantelDlg::AddAboutItem() {
-    const std::wstring about = corvane::ui::LoadText(IDS_ABOUTBOX);
+    const std::wstring about = framework::LoadText(IDS_ABOUTBOX);
     HMENU menu = GetSystemMenu(Handle(), FALSE);
     if (menu == nullptr || about.empty()) {
         return;

@@ -12,14 +12,16 @@
 #include <cstdint>
 #include <string>
 
-class CBrantelDlg : public corvane::ui::ModalDialog, public ILogViewOwner {
+class CBrantelDlg : public corvane::console::framework::ModalDialog,
+                    public corvane::console::socket::ILogViewOwner {
 public:
     // Timer 1: the status-report time-out; timer 2: the service poll.
     static constexpr UINT_PTR kReportTimer = 1;
     static constexpr UINT_PTR kPollTimer = 2;
 
     // `tasks` starts and queries the admission service; tests pass their own.
-    explicit CBrantelDlg(IServiceTasks& tasks = CorvaneServiceTasks());
+    explicit CBrantelDlg(
+        corvane::console::IServiceTasks& tasks = corvane::console::CorvaneServiceTasks());
 
     // Shows a service state by status string id: IDS_STATE_RUNNING, IDS_STATE_STOPPED or
     // IDS_STATE_TROUBLE set the status line, the Start/Stop label and the running flag and
@@ -34,7 +36,7 @@ public:
     void AppendLog(const char* text) override;
 
 protected:
-    void DoDataExchange(corvane::ui::DataExchange& exchange) override;
+    void DoDataExchange(corvane::console::framework::DataExchange& exchange) override;
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int notifyCode, HWND control) override;
     void OnTimer(UINT_PTR timerId) override;
@@ -88,5 +90,5 @@ private:
     corvanelib::UniqueIcon m_smallIcon;
     bool m_stopWaiting = false; // the Stop wait runs: the app-starting cursor shows
 
-    IServiceTasks& m_tasks;
+    corvane::console::IServiceTasks& m_tasks;
 };

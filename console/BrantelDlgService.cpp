@@ -11,6 +11,8 @@
 
 #include "corvanelib/log/CorvaneLog.h"
 
+using namespace corvane::console;
+
 using corvanelib::UniqueKernelHandle;
 
 namespace {
@@ -45,7 +47,7 @@ const wchar_t kTrayIconFailedCaption[] = L"Corvane Client";
 // The service holds its stop event while it runs: that it can be opened is the only proof that
 // the service runs. The console never signals it.
 UniqueKernelHandle OpenStopEvent() {
-    return UniqueKernelHandle(OpenEventA(EVENT_ALL_ACCESS, FALSE, kStopEventNameA));
+    return UniqueKernelHandle(OpenEventA(EVENT_ALL_ACCESS, FALSE, servicelink::kStopEventNameA));
 }
 
 // Writes `code` into the status-change command word and signals the service. False (with
@@ -55,7 +57,8 @@ bool SendStatusChange(CommonShareMemory* block, std::uint32_t code) {
     if (block != nullptr) {
         block->statusChangeCommand = code;
     }
-    UniqueKernelHandle statusChange(OpenEventW(EVENT_ALL_ACCESS, FALSE, kStatusChangeEventName));
+    UniqueKernelHandle statusChange(
+        OpenEventW(EVENT_ALL_ACCESS, FALSE, servicelink::kStatusChangeEventName));
     if (!statusChange) {
         return false;
     }
@@ -66,7 +69,7 @@ bool SendStatusChange(CommonShareMemory* block, std::uint32_t code) {
 } // namespace
 
 void CBrantelDlg::ShowErrorBox(DWORD code) {
-    corvane::ui::ShowMessageBox(Handle(), corvane::SystemErrorText(code), m_errorCaption, MB_OK);
+    framework::ShowMessageBox(Handle(), SystemErrorText(code), m_errorCaption, MB_OK);
 }
 
 void CBrantelDlg::OpenServiceLink() {
@@ -106,23 +109,23 @@ void CBrantelDlg::UpdateServiceStatus(int statusId) {
         label = IDS_BUTTON_STOP;
     }
     if (label != 0) {
-        SetWindowTextW(m_startStopButton, corvane::ui::LoadText(label).c_str());
+        SetWindowTextW(m_startStopButton, framework::LoadText(label).c_str());
         SetDlgItemTextW(Handle(), IDC_STATUS,
-                        corvane::ui::LoadText(static_cast<UINT>(statusId)).c_str());
+                        framework::LoadText(static_cast<UINT>(statusId)).c_str());
         EnableWindow(m_startStopButton, TRUE);
     }
-    ExchangeData(corvane::ui::Exchange::ToControls);
+    ExchangeData(framework::Exchange::ToControls);
 }
 
 void CBrantelDlg::OnStatusReport(std::uint32_t status) {
     switch (status) {
-    case corvane::logview::kStatusRunning:
+    case logview::kStatusRunning:
         UpdateServiceStatus(IDS_STATE_RUNNING);
         break;
-    case corvane::logview::kStatusStopped:
+    case logview::kStatusStopped:
         UpdateServiceStatus(IDS_STATE_STOPPED);
         break;
-    case corvane::logview::kStatusTrouble:
+    case logview::kStatusTrouble:
         UpdateServiceStatus(IDS_STATE_TROUBLE);
         break;
     default:
@@ -156,7 +159,7 @@ void CBrantelDlg::OnTimer(UINT_PTR timerId) {
 
 void CBrantelDlg::OnButtonStartStop() {
     if (m_running == 1) {
-        if (!SendStatusChange(m_shareMem.View(), kStatusChangeStop)) {
+        if (!SendStatusChange(m_shareMem.View(), servicelink::kStatusChangeStop)) {
             ShowErrorBox(GetLastError());
         } else {
             m_running = 0;
@@ -174,7 +177,7 @@ void CBrantelDlg::OnButtonStartStop() {
         } else if (status.dwCurrentState == SERVICE_RUNNING) {
             // Already running: only tell the service that Start was pressed.
             Sleep(kAlreadyRunningPauseMs);
-            if (!SendStatusChange(m_shareMem.View(), kStatusChangeStartPressed)) {
+            if (!SendStatusChange(m_shareMem.View(), servicelink::kStatusChangeStartPressed)) {
                 ShowErrorBox(GetLastError());
             } else {
                 starting = true;
@@ -250,15 +253,16 @@ void CBrantelDlg::OnButtonTrayIcon() {
     if (block == nullptr) {
         return;
     }
-    UniqueKernelHandle notify(OpenEventA(EVENT_MODIFY_STATE, FALSE, kNotifyEventNameA));
+    UniqueKernelHandle notify(
+        OpenEventA(EVENT_MODIFY_STATE, FALSE, servicelink::kNotifyEventNameA));
     if (notify) {
-        block->notifyCommand = kNotifyShowTrayIcon;
+        block->notifyCommand = servicelink::kNotifyShowTrayIcon;
         if (SetEvent(notify.get())) {
             return;
         }
     }
-    corvane::ui::ShowMessageBox(Handle(), kTrayIconFailedText, kTrayIconFailedCaption,
-                                MB_ICONERROR | MB_OK);
+    framework::ShowMessageBox(Handle(), kTrayIconFailedText, kTrayIconFailedCaption,
+                              MB_ICONERROR | MB_OK);
 }
 
 void CBrantelDlg::AppendLog(const char* text) {
@@ -267,10 +271,10 @@ void CBrantelDlg::AppendLog(const char* text) {
     }
     m_logText += text;
     m_logText += "\r\n";
-    ExchangeData(corvane::ui::Exchange::ToControls);
+    ExchangeData(framework::Exchange::ToControls);
 }
 
 void CBrantelDlg::OnLogEditChange() {
     // Whatever the user typed becomes the log text.
-    ExchangeData(corvane::ui::Exchange::FromControls);
+    ExchangeData(framework::Exchange::FromControls);
 }

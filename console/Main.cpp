@@ -4,6 +4,8 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+using namespace corvane::console;
+
 namespace {
 
 CBrantelApp theApp;
@@ -14,5 +16,5 @@ const corvanelib::UniqueKernelHandle consoleMutex(CreateMutexW(nullptr, FALSE, k
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    return corvane::ui::RunApplication(instance);
+    return framework::RunApplication(instance);
 }

@@ -2,6 +2,8 @@
 
 #include "corvanelib/service/CorvaneTasks.h"
 
+namespace corvane::console {
+
 namespace {
 
 class CorvaneTasksForwarder final : public IServiceTasks {
@@ -21,3 +23,5 @@ IServiceTasks& CorvaneServiceTasks() {
     static CorvaneTasksForwarder tasks;
     return tasks;
 }
+
+} // namespace corvane::console

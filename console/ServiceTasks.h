@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+namespace corvane::console {
+
 class IServiceTasks {
 public:
     // The admission service's current status; 0, or the Windows error of the failing step.
@@ -22,3 +24,5 @@ protected:
 
 // The tasks of the support library on the real service "CorvaneMgr".
 IServiceTasks& CorvaneServiceTasks();
+
+} // namespace corvane::console

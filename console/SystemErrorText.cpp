@@ -2,8 +2,6 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
-namespace corvane {
-
 std::wstring SystemErrorText(std::uint32_t code) {
     wchar_t* buffer = nullptr;
     // The system allocates the buffer; 1,024 characters are plenty for any message text.
@@ -17,5 +15,3 @@ std::wstring SystemErrorText(std::uint32_t code) {
     }
     return std::wstring(buffer, cch);
 }
-
-} // namespace corvane

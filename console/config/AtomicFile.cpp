@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace corvane::ini {
+namespace corvane::console::config {
 
 class File {
 public:
@@ -395,4 +395,4 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
     return false;
 }
 
-} // namespace corvane::ini
+} // namespace corvane::console::config

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-namespace corvane::ini {
+namespace corvane::console::config {
 
 // An open file: the handle or descriptor, closed when the object goes.
 class File;
@@ -59,4 +59,4 @@ struct ReplaceGuard {
 // for that folder.
 bool IsTemporaryName(const char* path, const std::string& name);
 
-} // namespace corvane::ini
+} // namespace corvane::console::config

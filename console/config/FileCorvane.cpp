@@ -10,16 +10,14 @@
 #include <cstring>
 #include <utility>
 
+using namespace corvane::console;
+
 const char* const CFileCorvane::kHelperProgram = "vedevaru.exe";
 const char* const CFileCorvane::kHelperParameters = "-pnotify";
 
-namespace {
+namespace corvane::console::config {
 
-const char kGatewayKey[] = "GatewayIp";
-const char kLastKey[] = "LastConnect";
-const char kAuthKey[] = "AutoAuthen";
-
-class CShellProgramLauncher : public IProgramLauncher {
+class ShellLauncher : public IProgramLauncher {
 public:
     void Launch(const std::string& program, const char* parameters,
                 const std::string& directory) override {
@@ -27,6 +25,19 @@ public:
         ShellExecuteA(nullptr, "open", program.c_str(), parameters, directory.c_str(), SW_HIDE);
     }
 };
+
+IProgramLauncher& ShellProgramLauncher() {
+    static ShellLauncher launcher;
+    return launcher;
+}
+
+} // namespace corvane::console::config
+
+namespace {
+
+const char kGatewayKey[] = "GatewayIp";
+const char kLastKey[] = "LastConnect";
+const char kAuthKey[] = "AutoAuthen";
 
 // Copies at most 287 bytes and the terminator. A double-byte character of the system code page
 // that would not fit whole is left out rather than cut in two.
@@ -48,14 +59,9 @@ void CopyText(char (&buffer)[CFileCorvane::kTextBytes], const char* text) {
 
 } // namespace
 
-IProgramLauncher& ShellProgramLauncher() {
-    static CShellProgramLauncher launcher;
-    return launcher;
-}
-
-CFileCorvane::CFileCorvane(std::string programDirectory, IProgramLauncher* launcher)
+CFileCorvane::CFileCorvane(std::string programDirectory, config::IProgramLauncher* launcher)
     : m_programDirectory(std::move(programDirectory)),
-      m_launcher(launcher != nullptr ? launcher : &ShellProgramLauncher()) {}
+      m_launcher(launcher != nullptr ? launcher : &config::ShellProgramLauncher()) {}
 
 CFileCorvane::~CFileCorvane() = default;
 
@@ -164,7 +170,7 @@ int CFileCorvane::SaveUserConfig(const char* path, LastGateway last) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    if (!corvane::config::WriteProtectedFile(ini)) {
+    if (!config::WriteProtectedFile(ini)) {
         return -1;
     }
     m_launcher->Launch(m_programDirectory + kHelperProgram, kHelperParameters, m_programDirectory);

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+namespace corvane::console::config {
+
 // Starts a program and does not wait for it. The record starts the helper through this seam,
 // so that tests can see the start without a process.
 class IProgramLauncher {
@@ -25,6 +27,8 @@ public:
 // The launcher the console uses: ShellExecuteA with the verb "open" and a hidden window.
 IProgramLauncher& ShellProgramLauncher();
 
+} // namespace corvane::console::config
+
 class CFileCorvane {
 public:
     static constexpr std::size_t kTextBytes = 288; // user name and password buffers
@@ -33,7 +37,8 @@ public:
 
     // `programDirectory` is the folder of the program file with its trailing backslash; the
     // helper program is started from there. `launcher` defaults to ShellProgramLauncher().
-    explicit CFileCorvane(std::string programDirectory, IProgramLauncher* launcher = nullptr);
+    explicit CFileCorvane(std::string programDirectory,
+                          corvane::console::config::IProgramLauncher* launcher = nullptr);
     virtual ~CFileCorvane();
 
     // Loads the options from `path` (null: the path of the last load or save). 0 on success;
@@ -47,8 +52,8 @@ public:
 
     // Writes the options into `path` (null as for loading), keeping every other key of an
     // existing file, then starts the helper program. The file is one that holds secrets
-    // (corvane::config::WriteProtectedFile): created closed to ordinary users, and refused when
-    // its folder or the file has an untrusted owner. 0 on success; -1 when there is no path,
+    // (corvane::console::config::WriteProtectedFile): created closed to ordinary users, and refused
+    // when its folder or the file has an untrusted owner. 0 on success; -1 when there is no path,
     // when the user name or password holds a line break, when the file exists but cannot be
     // read (its other keys would be lost), or when it could not be written: then nothing is
     // started, the last error holds the system's code for the failure (ERROR_INVALID_PARAMETER
@@ -80,5 +85,5 @@ private:
 
     std::string m_path;
     std::string m_programDirectory;
-    IProgramLauncher* m_launcher;
+    corvane::console::config::IProgramLauncher* m_launcher;
 };

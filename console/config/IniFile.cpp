@@ -10,6 +10,8 @@
 #include <new>
 #include <utility>
 
+using namespace corvane::console;
+
 const char* const CIniFile::kNoteKeyName = "[note]";
 
 namespace {
@@ -140,12 +142,12 @@ bool CIniFile::ReadFile() {
     }
     try {
         std::string data;
-        if (!corvane::ini::ReadWholeFile(m_path, data)) {
+        if (!config::ReadWholeFile(m_path, data)) {
             return false;
         }
         Parse(std::move(data));
     } catch (const std::bad_alloc&) {
-        corvane::ini::SetOutOfMemoryError();
+        config::SetOutOfMemoryError();
         return false;
     }
     return true;
@@ -204,16 +206,15 @@ void CIniFile::Parse(std::string contents) {
     m_texts.swap(texts);
 }
 
-bool CIniFile::WriteFile(const char* path, const corvane::ini::ReplaceGuard* guard) const {
+bool CIniFile::WriteFile(const char* path, const config::ReplaceGuard* guard) const {
     std::string bytes;
     try {
         bytes = Serialize();
     } catch (const std::bad_alloc&) {
-        corvane::ini::SetOutOfMemoryError();
+        config::SetOutOfMemoryError();
         return false;
     }
-    return corvane::ini::ReplaceFileContents(path != nullptr ? path : m_path, bytes, nullptr,
-                                             guard);
+    return config::ReplaceFileContents(path != nullptr ? path : m_path, bytes, nullptr, guard);
 }
 
 std::string CIniFile::Serialize() const {

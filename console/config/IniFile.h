@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-namespace corvane::ini {
+namespace corvane::console::config {
 struct ReplaceGuard;
 }
 
@@ -71,7 +71,7 @@ public:
     // False when it could not be written, with the last error as for ReadFile; an existing
     // file is then left untouched. `guard` adds the rules of a file that holds secrets.
     bool WriteFile(const char* path = nullptr,
-                   const corvane::ini::ReplaceGuard* guard = nullptr) const;
+                   const corvane::console::config::ReplaceGuard* guard = nullptr) const;
 
     // The bytes WriteFile would put into the file.
     std::string Serialize() const;

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <vector>
 
-namespace corvane::config {
+namespace corvane::console::config {
 
 namespace {
 
@@ -164,7 +164,7 @@ void RemoveStaleTemporaries(const std::string& path, const std::string& folder,
     }
     do {
         if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-            !corvane::ini::IsTemporaryName(path.c_str(), found.cFileName)) {
+            !config::IsTemporaryName(path.c_str(), found.cFileName)) {
             continue;
         }
         // Judged and deleted through one handle, so that what is judged is what goes.
@@ -238,7 +238,7 @@ bool WriteProtectedFile(const CIniFile& ini) {
     if (security.Attributes() == nullptr) {
         return false;
     }
-    corvane::ini::ReplaceGuard guard;
+    config::ReplaceGuard guard;
     guard.security = security.Attributes();
     guard.mayWriteInPlace = [&trusted](void* handle) {
         return trusted.OwnOpenFile(static_cast<HANDLE>(handle));
@@ -246,4 +246,4 @@ bool WriteProtectedFile(const CIniFile& ini) {
     return ini.WriteFile(nullptr, &guard);
 }
 
-} // namespace corvane::config
+} // namespace corvane::console::config

@@ -11,7 +11,7 @@
 
 class CIniFile;
 
-namespace corvane::config {
+namespace corvane::console::config {
 
 // The SID, as text, of the account a service configuration names as the service's account
 // (`startName` as QueryServiceConfigW gives it). Empty for no name, for LocalSystem and for a
@@ -33,4 +33,4 @@ DWORD CreateProtectedFolder(const std::wstring& path);
 // the last error set when the file was not written.
 bool WriteProtectedFile(const CIniFile& ini);
 
-} // namespace corvane::config
+} // namespace corvane::console::config

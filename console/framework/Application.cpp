@@ -4,7 +4,7 @@
 
 #include <commctrl.h>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 namespace {
 Application* g_current = nullptr;
@@ -70,4 +70,4 @@ int RunApplication(HINSTANCE instance) {
     return app != nullptr ? app->Run(instance) : 1;
 }
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

@@ -6,7 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 class Application {
 public:
@@ -50,4 +50,4 @@ constexpr int kUncaughtExceptionExitCode = 3;
 // application object the process exits with 1.
 int RunApplication(HINSTANCE instance);
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

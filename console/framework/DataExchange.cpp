@@ -2,7 +2,7 @@
 
 #include "corvanelib/Win32/Text.h"
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 namespace {
 
@@ -82,4 +82,4 @@ void DataExchange::Radio(int firstId, int& value) {
     }
 }
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

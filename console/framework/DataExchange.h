@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <string>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 // A window's whole text (a control's, a caption); empty when it has none.
 std::wstring WindowText(HWND window);
@@ -39,4 +39,4 @@ private:
     Exchange m_direction;
 };
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 namespace {
 
@@ -35,4 +35,4 @@ const std::wstring& DefaultCaption() {
     return caption;
 }
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

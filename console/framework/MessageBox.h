@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 struct MessageBoxRequest {
     HWND owner;
@@ -33,4 +33,4 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 // The caption of boxes shown without one: the program's name.
 const std::wstring& DefaultCaption();
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

@@ -3,7 +3,7 @@
 #include "console/framework/Application.h"
 #include "console/framework/ResourceStrings.h"
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 ModalDialog::ModalDialog(UINT templateId) : m_templateId(templateId) {}
 
@@ -140,4 +140,4 @@ INT_PTR ModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

@@ -8,7 +8,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 class ModalDialog {
 public:
@@ -69,4 +69,4 @@ private:
     bool m_ended = false;
 };
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

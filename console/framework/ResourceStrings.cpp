@@ -2,7 +2,7 @@
 
 #include "corvanelib/Win32/Text.h"
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 namespace {
 HINSTANCE g_resourceModule = nullptr;
@@ -31,4 +31,4 @@ std::string LoadText8(UINT id) {
     return corvanelib::WideToCodePage(LoadText(id));
 }
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

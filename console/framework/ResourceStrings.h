@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <string>
 
-namespace corvane::ui {
+namespace corvane::console::framework {
 
 // The module whose resources the console loads: the program itself unless set otherwise.
 HINSTANCE ResourceModule();
@@ -19,4 +19,4 @@ std::wstring LoadText(UINT id);
 // The same text in the system code page.
 std::string LoadText8(UINT id);
 
-} // namespace corvane::ui
+} // namespace corvane::console::framework

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace corvane::logview {
+namespace corvane::console::logview {
 
 namespace {
 
@@ -92,4 +92,4 @@ Packet DecodePacket(const std::uint8_t* data, std::size_t length) {
     return packet;
 }
 
-} // namespace corvane::logview
+} // namespace corvane::console::logview

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace corvane::logview {
+namespace corvane::console::logview {
 
 constexpr std::uint32_t kMagic = 0x26581946;
 constexpr std::uint32_t kTypeStatus = 100;
@@ -71,4 +71,4 @@ struct Packet {
 // runs past the datagram's end. Any status value is passed on as it came.
 Packet DecodePacket(const std::uint8_t* data, std::size_t length);
 
-} // namespace corvane::logview
+} // namespace corvane::console::logview

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::console::servicelink {
+
 constexpr std::uint32_t kShareMemoryMagic = 0x26581946;
 constexpr std::uint32_t kShareMemorySize = 21600;
 
@@ -42,14 +44,19 @@ constexpr wchar_t kStopEventName[] = L"Global\\CorvaneServiceStopEvent";
 constexpr wchar_t kExitingEventName[] = L"Global\\CorvaneExitingEvent";
 constexpr wchar_t kShutDownMutexName[] = L"Global\\CorvaneShutDownMutex";
 
+} // namespace corvane::console::servicelink
+
 struct CommonShareMemory {
-    std::uint32_t magic; // kShareMemoryMagic, written by every party that maps the block
-    std::uint32_t size;  // kShareMemorySize, written with the magic
+    std::uint32_t magic; // the magic, written by every party that maps the block
+    std::uint32_t size;  // the block size, written with the magic
     std::uint8_t reserved8[8];
     std::uint32_t serviceState; // written by the service; 0 once it has gone
-    char message[kMessageSize]; // at most 4095 characters; guarded by the mutex
+    char message[corvane::console::servicelink::kMessageSize]; // at most 4095 characters; guarded
+                                                               // by the mutex
     std::uint8_t reserved4116[12];
-    char prompts[kPromptSlots][kPromptSlotSize]; // at most 511 characters each; guarded
+    char prompts[corvane::console::servicelink::kPromptSlots]
+                [corvane::console::servicelink::kPromptSlotSize]; // at most 511 characters each;
+                                                                  // guarded
     std::uint8_t reserved8224[4112];
     std::uint32_t notifyCommand; // written just before the notify event is signalled
     std::uint8_t reserved12340[8];
@@ -61,14 +68,16 @@ struct CommonShareMemory {
     std::uint32_t word12368;
     LONG flags; // changed only by compare-and-exchange of the whole word
     std::uint8_t reserved12376[8192];
-    char promptCount[kPromptCountSize]; // used slots as decimal text; all zero reads as 0
+    char promptCount[corvane::console::servicelink::kPromptCountSize]; // used slots as decimal
+                                                                       // text; all zero reads as 0
     std::uint8_t byte21592;
     std::uint8_t reserved21593[3];
     std::uint32_t word21596;
 };
 
 static_assert(sizeof(LONG) == 4, "the flags word is 32 bits");
-static_assert(sizeof(CommonShareMemory) == kShareMemorySize, "block size");
+static_assert(sizeof(CommonShareMemory) == corvane::console::servicelink::kShareMemorySize,
+              "block size");
 static_assert(offsetof(CommonShareMemory, magic) == 0, "layout");
 static_assert(offsetof(CommonShareMemory, size) == 4, "layout");
 static_assert(offsetof(CommonShareMemory, serviceState) == 16, "layout");

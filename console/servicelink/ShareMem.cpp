@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace corvane::console::servicelink;
+
 using corvanelib::UniqueKernelHandle;
 
 namespace {

@@ -3,15 +3,15 @@
 #pragma once
 
 #include "console/socket/MySocket.h"
-#include "console/socket/SocketOwner.h"
+#include "console/socket/LogViewOwner.h"
 
 class CClientSocket : public CMySocket {
 public:
     // Datagrams are ignored until an owner is set.
-    void SetOwner(ILogViewOwner* owner) noexcept { m_owner = owner; }
+    void SetOwner(corvane::console::socket::ILogViewOwner* owner) noexcept { m_owner = owner; }
 
     void OnPacket(char* data, int length, const sockaddr_in& sender) override;
 
 private:
-    ILogViewOwner* m_owner = nullptr;
+    corvane::console::socket::ILogViewOwner* m_owner = nullptr;
 };

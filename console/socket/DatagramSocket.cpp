@@ -1,12 +1,14 @@
 #include "console/socket/DatagramSocket.h"
 
-CDatagramSocket::~CDatagramSocket() {
+namespace corvane::console::socket {
+
+DatagramSocket::~DatagramSocket() {
     Close();
 }
 
-DWORD CDatagramSocket::Open(unsigned short port, HWND window, UINT message) {
+DWORD DatagramSocket::Open(unsigned short port, HWND window, UINT message) {
     Close();
-    corvanelib::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    corvanelib::UniqueSocket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (!s) {
         return static_cast<DWORD>(WSAGetLastError());
     }
@@ -28,7 +30,7 @@ DWORD CDatagramSocket::Open(unsigned short port, HWND window, UINT message) {
     return 0;
 }
 
-void CDatagramSocket::Close() noexcept {
+void DatagramSocket::Close() noexcept {
     if (m_socket) {
         // Stop the notifications first, so no event is posted for a handle value that the
         // system may hand out again after closesocket.
@@ -38,7 +40,7 @@ void CDatagramSocket::Close() noexcept {
     m_window = nullptr;
 }
 
-void CDatagramSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
+void DatagramSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
     if (!m_socket || static_cast<SOCKET>(wParam) != m_socket.get()) {
         return;
     }
@@ -56,8 +58,10 @@ void CDatagramSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
     OnReceive();
 }
 
-int CDatagramSocket::ReceiveFrom(char* buffer, int cbBuffer, sockaddr_in& sender) {
+int DatagramSocket::ReceiveFrom(char* buffer, int cbBuffer, sockaddr_in& sender) {
     int cbSender = sizeof(sender);
     return recvfrom(m_socket.get(), buffer, cbBuffer, 0, reinterpret_cast<sockaddr*>(&sender),
                     &cbSender);
 }
+
+} // namespace corvane::console::socket

@@ -7,12 +7,14 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
-class CDatagramSocket {
+namespace corvane::console::socket {
+
+class DatagramSocket {
 public:
-    CDatagramSocket() = default;
-    CDatagramSocket(const CDatagramSocket&) = delete;
-    CDatagramSocket& operator=(const CDatagramSocket&) = delete;
-    virtual ~CDatagramSocket();
+    DatagramSocket() = default;
+    DatagramSocket(const DatagramSocket&) = delete;
+    DatagramSocket& operator=(const DatagramSocket&) = delete;
+    virtual ~DatagramSocket();
 
     // Makes an IPv4 datagram socket bound to `port` on all local addresses and asks for its
     // network events to be posted to `window` as `message` (wParam: the socket, lParam: event
@@ -44,3 +46,5 @@ private:
     corvanelib::UniqueSocket m_socket;
     HWND m_window = nullptr;
 };
+
+} // namespace corvane::console::socket

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace corvane::console::socket {
+
 bool IsThisMachineAddress(const in_addr& sender, SOCKET s) {
     if ((ntohl(sender.s_addr) >> 24) == 127) {
         return true;
@@ -34,3 +36,5 @@ bool IsThisMachineAddress(const in_addr& sender, SOCKET s) {
     }
     return false;
 }
+
+} // namespace corvane::console::socket

@@ -2,12 +2,14 @@
 
 #include "console/logview/LogViewCodec.h"
 
-static_assert(CMySocket::kFirstPort == corvane::logview::kFirstPort &&
-                  CMySocket::kPortCount == corvane::logview::kPortCount,
-              "the console binds where the service sends");
-static_assert(CMySocket::kReceiveSize == corvane::logview::kMaxDatagram, "one whole datagram");
+using namespace corvane::console;
 
-CMySocket::CMySocket() : m_key(corvane::logview::MakeKey()) {}
+static_assert(CMySocket::kFirstPort == logview::kFirstPort &&
+                  CMySocket::kPortCount == logview::kPortCount,
+              "the console binds where the service sends");
+static_assert(CMySocket::kReceiveSize == logview::kMaxDatagram, "one whole datagram");
+
+CMySocket::CMySocket() : m_key(logview::MakeKey()) {}
 
 DWORD CMySocket::Create(HWND window, UINT message) {
     DWORD error = WSAEADDRINUSE;
@@ -30,8 +32,8 @@ void CMySocket::OnReceive() {
     if (received <= 0) {
         return;
     }
-    corvane::logview::Scramble(reinterpret_cast<std::uint8_t*>(m_receiveBuffer),
-                               static_cast<std::size_t>(received), m_key);
+    logview::Scramble(reinterpret_cast<std::uint8_t*>(m_receiveBuffer),
+                      static_cast<std::size_t>(received), m_key);
     m_receiveBuffer[received] = '\0';
     OnPacket(m_receiveBuffer, received, sender);
 }

@@ -5,7 +5,7 @@
 #include "console/socket/DatagramSocket.h"
 #include "console/logview/LogViewCodec.h"
 
-class CMySocket : public CDatagramSocket {
+class CMySocket : public corvane::console::socket::DatagramSocket {
 public:
     static constexpr unsigned kFirstPort = 461;
     static constexpr unsigned kPortCount = 1000;
@@ -27,5 +27,5 @@ protected:
 
 private:
     char m_receiveBuffer[kReceiveSize + 1] = {};
-    corvane::logview::Key m_key;
+    corvane::console::logview::Key m_key;
 };

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace logview = corvane::logview;
+namespace logview = corvane::console::logview;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > logview::kMaxDatagram) {

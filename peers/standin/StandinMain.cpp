@@ -25,8 +25,10 @@
 #include <string>
 #include <vector>
 
+using namespace corvane::console::servicelink;
+
 using corvanelib::UniqueKernelHandle;
-namespace lv = corvane::logview;
+namespace lv = corvane::console::logview;
 
 namespace {
 
@@ -72,7 +74,7 @@ void Serve() {
     ioctlsocket(sender.get(), FIONBIO, &nonBlocking);
     const lv::Key key = lv::MakeKey();
     const auto send = [&](const std::vector<std::uint8_t>& datagram) {
-        corvane::test::SendToLogView(sender.get(), datagram);
+        corvane::peers::support::SendToLogView(sender.get(), datagram);
     };
     const auto sendStatus = [&](std::uint32_t status) { send(lv::EncodeStatus(status, key)); };
 
@@ -140,7 +142,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 // "install", "start" and "remove" control the stand-in in the service control manager (the exit
 // code is 0 or the Windows error code); with anything else it runs as the service.
 int main(int argc, char** argv) {
-    using corvane::test::StandinService;
+    using corvane::peers::standin::StandinService;
     const std::string command = argc > 1 ? argv[1] : "";
     DWORD error = ERROR_SUCCESS;
     if (command == "install") { // any earlier "CorvaneMgr" goes first; started on demand

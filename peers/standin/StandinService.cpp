@@ -3,7 +3,9 @@
 #include "peers/support/WaitFor.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
-namespace corvane::test {
+using namespace corvane::peers::support;
+
+namespace corvane::peers::standin {
 
 namespace {
 
@@ -78,4 +80,4 @@ DWORD StandinService::RemoveExisting() {
     return gone ? ERROR_SUCCESS : ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
-} // namespace corvane::test
+} // namespace corvane::peers::standin

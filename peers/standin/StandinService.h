@@ -12,7 +12,7 @@
 
 #include <string>
 
-namespace corvane::test {
+namespace corvane::peers::standin {
 
 class StandinService {
 public:
@@ -45,4 +45,4 @@ private:
     DWORD m_installError;
 };
 
-} // namespace corvane::test
+} // namespace corvane::peers::standin

@@ -6,13 +6,13 @@
 
 #include <winsock2.h>
 
-namespace corvane::test {
+namespace corvane::peers::support {
 
 inline void SendToLogView(SOCKET sender, const std::vector<std::uint8_t>& datagram) {
     sockaddr_in to{AF_INET, 0, {}, {}};
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (unsigned port = logview::kFirstPort; port < logview::kFirstPort + logview::kPortCount;
-         ++port) {
+    for (unsigned port = console::logview::kFirstPort;
+         port < console::logview::kFirstPort + console::logview::kPortCount; ++port) {
         to.sin_port = htons(static_cast<u_short>(port));
         sendto(sender, reinterpret_cast<const char*>(datagram.data()),
                static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to),
@@ -20,4 +20,4 @@ inline void SendToLogView(SOCKET sender, const std::vector<std::uint8_t>& datagr
     }
 }
 
-} // namespace corvane::test
+} // namespace corvane::peers::support

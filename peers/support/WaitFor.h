@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-namespace corvane::test {
+namespace corvane::peers::support {
 
 // Polls `condition` every 20 ms until it holds or `bound` has passed; returns whether it held.
 template <typename Condition>
@@ -20,4 +20,4 @@ bool WaitFor(Condition condition, std::chrono::milliseconds bound = std::chrono:
     return true;
 }
 
-} // namespace corvane::test
+} // namespace corvane::peers::support

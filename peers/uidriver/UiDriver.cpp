@@ -1,6 +1,6 @@
 #include "peers/uidriver/UiDriver.h"
 
-namespace corvane::uidriver {
+namespace corvane::peers::uidriver {
 
 // Cross-process messages never wait long: a hung target must not hang the test.
 constexpr UINT kMessageTimeoutMs = 5000;
@@ -46,4 +46,4 @@ bool Click(HWND button) {
                         reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
-} // namespace corvane::uidriver
+} // namespace corvane::peers::uidriver

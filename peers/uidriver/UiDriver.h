@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-namespace corvane::uidriver {
+namespace corvane::peers::uidriver {
 
 using std::chrono::milliseconds;
 
 // Generous default bound for every wait: the tests run under Wine on loaded machines.
 constexpr milliseconds kDefaultWait{30000};
-using corvane::test::WaitFor;
+using corvane::peers::support::WaitFor;
 
 // The top-level windows of process `processId` (all processes when 0), visible or not.
 std::vector<HWND> TopLevelWindows(DWORD processId = 0);
@@ -34,4 +34,4 @@ std::wstring Text(HWND window);
 // sent) when the button is disabled or hidden.
 bool Click(HWND button);
 
-} // namespace corvane::uidriver
+} // namespace corvane::peers::uidriver

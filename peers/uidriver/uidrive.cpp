@@ -16,7 +16,7 @@
 #include <cwchar>
 #include <string>
 
-namespace ui = corvane::uidriver;
+namespace ui = corvane::peers::uidriver;
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 2 ? argv[1] : L"";

@@ -18,16 +18,17 @@
 #include <cstring>
 #include <memory>
 
+using namespace corvane::console::servicelink;
+
 namespace {
 
-namespace lv = corvane::logview;
-using corvane::SystemErrorText;
-using corvane::test::SendToLogView;
-using corvane::test::WaitFor;
-using corvane::ui::LoadText;
+namespace lv = corvane::console::logview;
+using corvane::console::framework::LoadText;
+using corvane::peers::support::SendToLogView;
+using corvane::peers::support::WaitFor;
 using corvanelib::UniqueKernelHandle;
 
-struct FakeTasks : IServiceTasks {
+struct FakeTasks : corvane::console::IServiceTasks {
     DWORD CheckServiceStatus(SERVICE_STATUS& status) override {
         status.dwCurrentState = currentState;
         return checkResult;
@@ -79,8 +80,8 @@ protected:
         stopEvent.reset(); // a Stop wait ends with the service
         dialog.reset();
     }
-    void Open(IServiceTasks* with = nullptr) {
-        dialog = std::make_unique<corvane::test::DialogThread>(
+    void Open(corvane::console::IServiceTasks* with = nullptr) {
+        dialog = std::make_unique<corvane::tests::console::DialogThread>(
             [run = with != nullptr ? with : &tasks] { CBrantelDlg(*run).RunModal(); });
     }
     // The service's side: its events, the shared block and its datagrams, sent to every port
@@ -130,12 +131,12 @@ protected:
         return box.text;
     }
 
-    corvane::test::BoxRecorder boxes;
+    corvane::tests::console::BoxRecorder boxes;
     FakeTasks tasks;
     UniqueKernelHandle stopEvent, statusChange, notify, mapping;
     corvanelib::UniqueMapView view;
     corvanelib::UniqueSocket sender = Udp(0);
-    std::unique_ptr<corvane::test::DialogThread> dialog;
+    std::unique_ptr<corvane::tests::console::DialogThread> dialog;
 };
 
 TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
@@ -144,7 +145,7 @@ TEST_F(ConsoleLive, PollsReportsAndTheImagesFollowTheService) {
     {
         // Opened on a monitor of 144 DPI: the images come at its size from the start, then at
         // 192 DPI's after a move to a monitor of that.
-        corvane::test::ImportHook monitor(&::GetProcAddress, &LookUpOnAMonitorOf144Dpi);
+        corvane::tests::support::ImportHook monitor(&::GetProcAddress, &LookUpOnAMonitorOf144Dpi);
         Open();
     }
     ASSERT_TRUE(ShowsStopped());
@@ -188,8 +189,8 @@ TEST_F(ConsoleLive, StartWhileRunningSends104AndAnUnknownReportOnlyCancelsTheTim
         Send(lv::EncodeStatus(5, lv::MakeKey()));
         MSG queued;
         WaitFor([&] {
-            return PeekMessageW(&queued, w, kLogViewSocketMessage, kLogViewSocketMessage,
-                                PM_NOREMOVE) != FALSE;
+            return PeekMessageW(&queued, w, corvane::console::kLogViewSocketMessage,
+                                corvane::console::kLogViewSocketMessage, PM_NOREMOVE) != FALSE;
         });
     };
     dialog->Post(IDC_START_STOP);
@@ -228,7 +229,7 @@ TEST_F(ConsoleLive, StopWaitsForTheServiceWhileTheDialogIsUp) {
 }
 
 TEST_F(ConsoleLive, ErrorBoxesShowTheSystemTextOfTheRightCode) {
-    corvane::test::LogCapture log;
+    corvane::tests::support::LogCapture log;
     Open();
     ASSERT_TRUE(ShowsStopped());
     tasks.checkResult = ERROR_SERVICE_DOES_NOT_EXIST;
@@ -310,9 +311,9 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPorts) {
     for (unsigned port = lv::kFirstPort; port < lv::kFirstPort + lv::kPortCount; ++port) {
         taken.push_back(Udp(port));
     }
-    corvane::test::StandinService standin;
+    corvane::peers::standin::StandinService standin;
     ASSERT_EQ(standin.InstallError(), 0u);
-    Open(&CorvaneServiceTasks());
+    Open(&corvane::console::CorvaneServiceTasks());
     ASSERT_TRUE(WaitFor([&] { return boxes.Boxes().size() == 3; }));
     EXPECT_EQ(SystemErrorText(expected), boxes.Boxes()[1].text);
     EXPECT_EQ(SystemErrorText(WSAEADDRINUSE), boxes.Boxes()[2].text);
@@ -321,10 +322,10 @@ TEST_F(ConsoleLive, TrayIconButtonAndTheMissingLinkAndPorts) {
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(notified, 0));
     ASSERT_TRUE(ShowsStopped());
     // Started from outside first: a new process may take longer than the console's 5 s to run.
-    ASSERT_EQ(corvane::test::StandinService::Start(), 0u);
+    ASSERT_EQ(corvane::peers::standin::StandinService::Start(), 0u);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
     dialog->Post(IDC_START_STOP);
-    EXPECT_TRUE(corvane::test::StandinService::WaitForState(SERVICE_STOPPED));
+    EXPECT_TRUE(corvane::peers::standin::StandinService::WaitForState(SERVICE_STOPPED));
     ASSERT_TRUE(ShowsStopped());
     dialog->Post(IDC_START_STOP);
     ASSERT_TRUE(WaitShows(IDS_STATE_RUNNING, IDS_BUTTON_STOP));
@@ -340,19 +341,19 @@ TEST_F(ConsoleLive, ASocketErrorKeepsTheSocketListeningAndOnlyThisMachineIsTrust
     in_addr loopback = {}, elsewhere = {};
     loopback.s_addr = htonl(0x7F040506);  // 127.4.5.6
     elsewhere.s_addr = htonl(0xCB007109); // 203.0.113.9
-    EXPECT_TRUE(IsThisMachineAddress(loopback, sender.get()));
-    EXPECT_FALSE(IsThisMachineAddress(elsewhere, sender.get()));
+    EXPECT_TRUE(corvane::console::socket::IsThisMachineAddress(loopback, sender.get()));
+    EXPECT_FALSE(corvane::console::socket::IsThisMachineAddress(elsewhere, sender.get()));
 
-    CDatagramSocket socket;
+    corvane::console::socket::DatagramSocket socket;
     HWND window =
         CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_EQ(0u, socket.Open(lv::kFirstPort, window, kLogViewSocketMessage));
+    ASSERT_EQ(0u, socket.Open(lv::kFirstPort, window, corvane::console::kLogViewSocketMessage));
     for (const char* line : {"dropped", "heard"}) {
         Log(line);
         MSG read; // the line's read notification, handed over with an error
         ASSERT_TRUE(WaitFor([&] {
-            return PeekMessageW(&read, window, kLogViewSocketMessage, kLogViewSocketMessage,
-                                PM_REMOVE) != FALSE &&
+            return PeekMessageW(&read, window, corvane::console::kLogViewSocketMessage,
+                                corvane::console::kLogViewSocketMessage, PM_REMOVE) != FALSE &&
                    WSAGETSELECTEVENT(read.lParam) == FD_READ;
         })) << line;
         socket.OnSocketMessage(read.wParam, read.lParam | WSAMAKESELECTREPLY(0, WSAENETDOWN));

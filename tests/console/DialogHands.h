@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
-namespace corvane::test {
+namespace corvane::tests::console {
 
+namespace framework = corvane::console::framework;
+using corvane::peers::support::WaitFor;
 // Runs `show`, which runs one dialog modally, on its own thread. Tests open one dialog at a
 // time: the visible dialog window is that one.
 class DialogThread {
@@ -39,7 +41,7 @@ public:
     HWND Window() const { return m_window; }
     HWND Item(int id) const { return GetDlgItem(m_window, id); }
     bool Ended() const { return m_ended; }
-    std::wstring Text(int id) const { return corvane::uidriver::Text(Item(id)); }
+    std::wstring Text(int id) const { return corvane::peers::uidriver::Text(Item(id)); }
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
     bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     // Posts a button's click and does not wait for its handler.
@@ -61,21 +63,21 @@ private:
 class BoxRecorder {
 public:
     BoxRecorder() {
-        corvane::ui::SetMessageBoxHook([this](const corvane::ui::MessageBoxRequest& box) {
+        framework::SetMessageBoxHook([this](const framework::MessageBoxRequest& box) {
             std::lock_guard<std::mutex> hold(m_mutex);
             m_boxes.push_back(box);
             return IDOK;
         });
     }
-    ~BoxRecorder() { corvane::ui::SetMessageBoxHook({}); }
-    std::vector<corvane::ui::MessageBoxRequest> Boxes() {
+    ~BoxRecorder() { framework::SetMessageBoxHook({}); }
+    std::vector<framework::MessageBoxRequest> Boxes() {
         std::lock_guard<std::mutex> hold(m_mutex);
         return m_boxes;
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<corvane::ui::MessageBoxRequest> m_boxes;
+    std::vector<framework::MessageBoxRequest> m_boxes;
 };
 
-} // namespace corvane::test
+} // namespace corvane::tests::console

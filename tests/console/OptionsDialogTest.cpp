@@ -14,11 +14,13 @@
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+using namespace corvane::tests::support;
+
 namespace {
 
-using corvane::test::DialogThread;
-using corvane::ui::DefaultCaption;
-using corvane::ui::LoadText;
+using corvane::console::framework::DefaultCaption;
+using corvane::console::framework::LoadText;
+using corvane::tests::console::DialogThread;
 
 LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     DWORD shown = 0;
@@ -27,7 +29,7 @@ LRESULT Address(const DialogThread& d, UINT message, LPARAM address = 0) {
     return message == IPM_GETADDRESS ? static_cast<LRESULT>(shown) : result;
 }
 
-class OptionsDialogTest : public TempDirTest, IProgramLauncher {
+class OptionsDialogTest : public TempDirTest, corvane::console::config::IProgramLauncher {
 protected:
     void SetUp() override {
         Put(path_, "[GatewayIp]\r\nspecify = 1\r\nipaddr = 192.168.1.10\r\n[LastConnect]\r\n"
@@ -48,7 +50,8 @@ protected:
                 [this] { return ++notified_; });
         });
         hands(dialog);
-        EXPECT_TRUE(corvane::test::WaitFor([&] { return dialog.Ended(); })) << "left open";
+        EXPECT_TRUE(corvane::peers::support::WaitFor([&] { return dialog.Ended(); }))
+            << "left open";
         return result;
     }
     std::string Value(const char* key, const char* name) const {
@@ -59,7 +62,7 @@ protected:
     }
 
     const std::string path_ = PathOf("userconfig.ini");
-    corvane::test::BoxRecorder boxes_;
+    corvane::tests::console::BoxRecorder boxes_;
     int notified_ = 0;
 };
 
@@ -179,8 +182,7 @@ TEST_F(OptionsDialogTest, RefusalsCancelAndAHeldFileLeaveTheFileAsItWas) {
     std::vector<std::pair<std::wstring, std::wstring>> boxes(
         std::size(refused), {LoadText(IDS_CREDENTIALS_NOT_STORED), DefaultCaption()});
     boxes.push_back({LoadText(IDS_CLEAR_GATEWAY_NOTICE), DefaultCaption()});
-    boxes.push_back(
-        {corvane::SystemErrorText(ERROR_SHARING_VIOLATION), LoadText(IDS_ERROR_CAPTION)});
+    boxes.push_back({SystemErrorText(ERROR_SHARING_VIOLATION), LoadText(IDS_ERROR_CAPTION)});
     boxes.push_back({L"writing to the user's config file error:32", boxes.back().second});
     ASSERT_EQ(boxes.size(), boxes_.Boxes().size());
     for (std::size_t i = 0; i < boxes.size(); ++i) {

@@ -18,6 +18,9 @@
 #include <regex>
 #include <stdexcept>
 
+using namespace corvane::tests::support;
+namespace framework = corvane::console::framework;
+
 namespace {
 
 // English (United States), Chinese (Simplified) and Chinese (Traditional).
@@ -55,18 +58,19 @@ TEST(ConsoleResources, EveryStringHasATextInEveryLanguageSet) {
 }
 
 TEST(AppPaths, DirectoriesEndWithABackslashAndAMissingDataFolderIsAnError) {
-    ASSERT_EQ(0u, corvane::FillAppPaths());
+    ASSERT_EQ(0u, corvane::console::FillAppPaths());
     char program[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, program, MAX_PATH);
-    EXPECT_EQ(std::string(program), corvane::g_programDirectory + "console_shell_test.exe");
-    const std::string data = corvane::g_dataDirectory;
+    EXPECT_EQ(std::string(program),
+              corvane::console::g_programDirectory + "console_shell_test.exe");
+    const std::string data = corvane::console::g_dataDirectory;
     EXPECT_EQ("\\Corvane\\", data.substr(data.size() - 9));
     EXPECT_TRUE(CreateDirectoryA(data.c_str(), nullptr) == FALSE &&
                 GetLastError() == ERROR_ALREADY_EXISTS);
 
     // A folder the system cannot find: its error, and no data directory to put files in.
-    EXPECT_NE(0u, corvane::FillAppPaths(0x7F));
-    EXPECT_EQ("", corvane::g_dataDirectory);
+    EXPECT_NE(0u, corvane::console::FillAppPaths(0x7F));
+    EXPECT_EQ("", corvane::console::g_dataDirectory);
 }
 
 TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened) {
@@ -81,9 +85,9 @@ TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened)
     ASSERT_TRUE(foreign);
     ASSERT_EQ(nullptr, OpenEventW(EVENT_ALL_ACCESS, TRUE, L"Global\\OrvexCorvaneClientMonitor"));
     corvanelib::UniqueKernelHandle second;
-    EXPECT_FALSE(ClaimSingleInstance(second) || second);
+    EXPECT_FALSE(corvane::console::ClaimSingleInstance(second) || second);
     foreign.reset();
-    EXPECT_TRUE(ClaimSingleInstance(second) && second);
+    EXPECT_TRUE(corvane::console::ClaimSingleInstance(second) && second);
 }
 
 // An exception that escapes a dialog handler must not unwind through the system's dialog code:
@@ -98,9 +102,9 @@ const wchar_t kLockBox[] = LR"(Corvane Common Lib: Mutex::Lock Error! We dont su
 TEST(UncaughtException, DISABLED_ThrowingChild) {
     static const bool lock = GetEnvironmentVariableW(L"CORVANE_THROW_LOCK", nullptr, 0) != 0;
     CBrantelApp app;
-    corvane::ui::SetMessageBoxHook([](const corvane::ui::MessageBoxRequest& box) {
+    framework::SetMessageBoxHook([](const framework::MessageBoxRequest& box) {
         ExitProcess(
-            box.caption == corvane::ui::LoadText(IDS_ERROR_CAPTION) &&
+            box.caption == framework::LoadText(IDS_ERROR_CAPTION) &&
                     std::regex_match(box.text, std::wregex(lock ? kLockBox : L"handler failed"))
                 ? kRightBox
                 : kRightBox + 1);

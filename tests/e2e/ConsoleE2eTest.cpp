@@ -17,9 +17,9 @@
 
 namespace {
 
-namespace ui = corvane::uidriver;
+namespace ui = corvane::peers::uidriver;
 
-using corvane::test::StandinService;
+using corvane::peers::standin::StandinService;
 
 const wchar_t kEnglishCaption[] = L"Corvane Client Console";
 const wchar_t kBrantel[] = L"" BRANTEL_EXE;

@@ -9,7 +9,7 @@
 
 #include <utility>
 
-namespace corvane::test {
+namespace corvane::tests::support {
 
 class ImportHook {
 public:
@@ -54,4 +54,4 @@ template <DWORD Error, typename Result, typename... Args> Result WINAPI Refuse(A
     return Result();
 }
 
-} // namespace corvane::test
+} // namespace corvane::tests::support

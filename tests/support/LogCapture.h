@@ -6,7 +6,7 @@
 //   #include "LogCapture.h"
 //
 //   TEST(StartCorvaneMgr, LogsTheFailure) {
-//       corvane::test::LogCapture capture;            // all levels 0 to 5
+//       corvane::tests::support::LogCapture capture;            // all levels 0 to 5
 //       ...                                          // code under test logs
 //       auto records = capture.RecordsOf(L"corvanelib::CorvaneTasks::StartCorvaneMgr");
 //       ASSERT_EQ(records.size(), 1u);
@@ -30,7 +30,7 @@
 
 #include "corvanelib/log/CorvaneLog.h"
 
-namespace corvane::test {
+namespace corvane::tests::support {
 
 // What recording providers received, in call order: each Write as the provider's name and
 // exactly `length` characters, NULs included (the text proper ends at the first NUL).
@@ -117,4 +117,4 @@ private:
     }
 };
 
-} // namespace corvane::test
+} // namespace corvane::tests::support

@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 
+namespace corvane::tests::support {
+
 inline void Put(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -31,3 +33,5 @@ protected:
     const std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
                                        ("corvane-test-" + std::to_string(std::random_device()()));
 };
+
+} // namespace corvane::tests::support

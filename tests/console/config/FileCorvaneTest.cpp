@@ -12,10 +12,13 @@
 #include <windows.h>
 #include <aclapi.h>
 
+using namespace corvane::tests::support;
+namespace config = corvane::console::config;
+
 namespace {
 
 // Keeps each start as "program parameters @directory".
-class RecordingLauncher : public IProgramLauncher {
+class RecordingLauncher : public config::IProgramLauncher {
 public:
     void Launch(const std::string& program, const char* parameters,
                 const std::string& directory) override {
@@ -130,8 +133,8 @@ bool OpenToOrdinaryUsers(const std::string& path) {
 TEST_F(FileCorvaneTest, SavesAClosedFileInAClosedFolderAndLeavesNoCopyBehind) {
     const std::string folder = PathOf("Corvane");
     const std::wstring wideFolder(folder.begin(), folder.end());
-    ASSERT_EQ(0u, corvane::config::CreateProtectedFolder(wideFolder));
-    ASSERT_EQ(0u, corvane::config::CreateProtectedFolder(wideFolder)); // it exists: fine
+    ASSERT_EQ(0u, config::CreateProtectedFolder(wideFolder));
+    ASSERT_EQ(0u, config::CreateProtectedFolder(wideFolder)); // it exists: fine
     const std::string file = folder + "\\userconfig.ini";
     Put(file, "[AutoAuthen]\r\nretries = 3\r\n");
     ASSERT_TRUE(OpenToOrdinaryUsers(file));
@@ -157,7 +160,7 @@ TEST(ProtectedFile, ServiceAccountSid) {
         {L"NT AUTHORITY\\LocalService", L"S-1-5-19"},
         {L"NT AUTHORITY\\NetworkService", L"S-1-5-20"}};
     for (const auto& [name, sid] : accounts) {
-        EXPECT_EQ(sid, corvane::config::ServiceAccountSid(name)) << (name ? name : L"(none)");
+        EXPECT_EQ(sid, config::ServiceAccountSid(name)) << (name ? name : L"(none)");
     }
 }
 

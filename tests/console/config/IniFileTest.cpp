@@ -9,13 +9,16 @@
 #include <windows.h>
 #endif
 
+using namespace corvane::tests::support;
+namespace config = corvane::console::config;
+
 namespace {
 
-using corvane::ini::LastError;
+using config::LastError;
 
 // The system's code for memory running out, which no file operation leaves.
 int NoMemoryError() {
-    corvane::ini::SetOutOfMemoryError();
+    config::SetOutOfMemoryError();
     return LastError();
 }
 
@@ -104,7 +107,7 @@ struct Fault {
     static inline int calls, failAt, snatchAt;
     static inline std::filesystem::path folder;
     static inline std::string newName;
-    static bool Write(corvane::ini::File& file, const void* data, std::size_t size) {
+    static bool Write(config::File& file, const void* data, std::size_t size) {
         ++calls;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
@@ -117,7 +120,7 @@ struct Fault {
 #endif
             }
         }
-        return calls == failAt ? NoMemoryError() == 0 : corvane::ini::WriteChunk(file, data, size);
+        return calls == failAt ? NoMemoryError() == 0 : config::WriteChunk(file, data, size);
     }
 };
 
@@ -141,8 +144,7 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
         Fault::failAt = fail;
         Fault::snatchAt = snatch;
         Fault::newName.clear();
-        const bool replaced =
-            corvane::ini::ReplaceFileContents(path.c_str(), newBytes, Fault::Write);
+        const bool replaced = config::ReplaceFileContents(path.c_str(), newBytes, Fault::Write);
         const int error = LastError();
         EXPECT_EQ(replaced, fail == 0) << fail << snatch;
         // Written once into the new file, and again over the old one only when it stays.
@@ -158,7 +160,7 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     // Held so that it can be neither replaced nor read: not overwritten in place either.
     const HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_FALSE(corvane::ini::ReplaceFileContents(path.c_str(), newBytes));
+    EXPECT_FALSE(config::ReplaceFileContents(path.c_str(), newBytes));
     CloseHandle(holder);
     EXPECT_EQ(Get(path), oldBytes);
 #endif
@@ -167,11 +169,11 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     Fault::folder = dir_ / std::string(247 - dir_.string().size() - 1, 'd');
     ASSERT_TRUE(std::filesystem::create_directory(Fault::folder));
     Fault::failAt = 0;
-    EXPECT_TRUE(corvane::ini::ReplaceFileContents((Fault::folder / "x.ini").string().c_str(), "x",
-                                                  Fault::Write));
+    EXPECT_TRUE(
+        config::ReplaceFileContents((Fault::folder / "x.ini").string().c_str(), "x", Fault::Write));
     EXPECT_EQ(Fault::newName.size(), 11u);
-    EXPECT_FALSE(corvane::ini::ReplaceFileContents((std::string(300, 'd') + "/x").c_str(), "x"));
-    EXPECT_FALSE(corvane::ini::ReplaceFileContents(Fault::folder.string().c_str(), "x"));
+    EXPECT_FALSE(config::ReplaceFileContents((std::string(300, 'd') + "/x").c_str(), "x"));
+    EXPECT_FALSE(config::ReplaceFileContents(Fault::folder.string().c_str(), "x"));
     // No temporary file is left behind.
     using It = std::filesystem::directory_iterator;
     EXPECT_EQ(std::distance(It(dir_), It()), 2);

@@ -8,21 +8,22 @@
 #include <utility>
 #include <vector>
 
-using Kind = corvane::logview::Packet::Kind;
+namespace logview = corvane::console::logview;
+
+using Kind = logview::Packet::Kind;
 
 namespace {
 
-const corvane::logview::Key kKey = corvane::logview::MakeKey();
+const logview::Key kKey = logview::MakeKey();
 
 // Unscrambles and decodes a copy of the first `length` bytes, of exactly that size, so that
 // any read past them is a heap overflow the sanitizer reports.
-corvane::logview::Packet Decode(std::vector<std::uint8_t> bytes, std::size_t length,
-                                bool scrambled = true) {
+logview::Packet Decode(std::vector<std::uint8_t> bytes, std::size_t length, bool scrambled = true) {
     static std::vector<std::uint8_t> copy; // holds the text the packet points into
     copy.assign(bytes.begin(), bytes.begin() + length);
     copy.shrink_to_fit();
-    corvane::logview::Scramble(copy.data(), scrambled ? copy.size() : 0, kKey);
-    return corvane::logview::DecodePacket(copy.data(), copy.size());
+    logview::Scramble(copy.data(), scrambled ? copy.size() : 0, kKey);
+    return logview::DecodePacket(copy.data(), copy.size());
 }
 
 } // namespace
@@ -31,12 +32,11 @@ corvane::logview::Packet Decode(std::vector<std::uint8_t> bytes, std::size_t len
 // datagram below; here its place and its period.
 TEST(LogViewCodec, KeyStaysInItsRoomAndRepeatsEvery32Bytes) {
     // Made in place before a guard byte, which it must leave alone.
-    alignas(corvane::logview::Key) std::uint8_t room[sizeof(corvane::logview::Key) + 1] = {};
-    const corvane::logview::Key& key =
-        *new (room) corvane::logview::Key(corvane::logview::MakeKey());
-    EXPECT_EQ(room[sizeof(corvane::logview::Key)], 0);
+    alignas(logview::Key) std::uint8_t room[sizeof(logview::Key) + 1] = {};
+    const logview::Key& key = *new (room) logview::Key(logview::MakeKey());
+    EXPECT_EQ(room[sizeof(logview::Key)], 0);
     std::vector<std::uint8_t> data(70, 0x5A);
-    corvane::logview::Scramble(data.data(), data.size(), key);
+    logview::Scramble(data.data(), data.size(), key);
     for (std::size_t i = 0; i < data.size(); ++i) {
         EXPECT_EQ(data[i], 0x5A ^ key[i % 32]) << "byte " << i;
     }
@@ -46,33 +46,32 @@ TEST(LogViewCodec, RoundTripsAndRefusesEverythingElse) {
     // A status report "trouble" as it comes off the wire from the service.
     const std::vector<std::uint8_t> wire = {0x3C, 0x9E, 0xCC, 0x87, 0xCA, 0xBB,
                                             0xE3, 0xF0, 0xFE, 0x0A, 0x17, 0x24};
-    EXPECT_EQ(corvane::logview::EncodeStatus(corvane::logview::kStatusTrouble, kKey), wire);
-    const corvane::logview::Packet trouble = Decode(wire, wire.size());
+    EXPECT_EQ(logview::EncodeStatus(logview::kStatusTrouble, kKey), wire);
+    const logview::Packet trouble = Decode(wire, wire.size());
     EXPECT_TRUE(trouble.kind == Kind::Status && trouble.status == 3);
     std::vector<std::vector<std::uint8_t>> datagrams;
     for (std::uint32_t status : {1u, 0xFFFFFFFFu}) { // unknown values are the receiver's to judge
-        datagrams.push_back(corvane::logview::EncodeStatus(status, kKey));
+        datagrams.push_back(logview::EncodeStatus(status, kKey));
         EXPECT_EQ(Decode(datagrams.back(), 12).status, status);
     }
     // The longest text fits exactly; a longer one is cut and still decodes.
-    for (const std::string& text :
-         {std::string(), std::string("a\0b", 3), std::string(corvane::logview::kMaxText, 'x'),
-          std::string(9000, 'y')}) {
-        datagrams.push_back(corvane::logview::EncodeLogLine(text, kKey));
-        ASSERT_EQ(datagrams.back().size(), 16 + std::min(text.size(), corvane::logview::kMaxText));
-        const corvane::logview::Packet packet = Decode(datagrams.back(), datagrams.back().size());
+    for (const std::string& text : {std::string(), std::string("a\0b", 3),
+                                    std::string(logview::kMaxText, 'x'), std::string(9000, 'y')}) {
+        datagrams.push_back(logview::EncodeLogLine(text, kKey));
+        ASSERT_EQ(datagrams.back().size(), 16 + std::min(text.size(), logview::kMaxText));
+        const logview::Packet packet = Decode(datagrams.back(), datagrams.back().size());
         EXPECT_TRUE(packet.kind == Kind::LogLine &&
-                    packet.text == text.substr(0, corvane::logview::kMaxText));
+                    packet.text == text.substr(0, logview::kMaxText));
     }
     for (const auto& datagram : datagrams) { // every shorter datagram is ignored
         for (std::size_t n = 0; n < datagram.size() && n < 40; ++n) {
             EXPECT_EQ(Decode(datagram, n).kind, Kind::Ignored) << n << " bytes";
         }
     }
-    EXPECT_EQ(corvane::logview::DecodePacket(nullptr, 100).kind, Kind::Ignored);
+    EXPECT_EQ(logview::DecodePacket(nullptr, 100).kind, Kind::Ignored);
     // A foreign key.
-    const corvane::logview::Key theirs = corvane::logview::MakeKey({0x2F1B, 0x3D7, 0x1E5, 0x2A});
-    EXPECT_EQ(Decode(corvane::logview::EncodeStatus(1, theirs), 12).kind, Kind::Ignored);
+    const logview::Key theirs = logview::MakeKey({0x2F1B, 0x3D7, 0x1E5, 0x2A});
+    EXPECT_EQ(Decode(logview::EncodeStatus(1, theirs), 12).kind, Kind::Ignored);
 
     // The log line "hello", unscrambled, with one header word (magic, type, status, text length)
     // replaced: another magic, unknown types, text lengths past the end (also ones that would
@@ -83,12 +82,12 @@ TEST(LogViewCodec, RoundTripsAndRefusesEverythingElse) {
         {3, 0xFFFFFFF0}, {3, 2}, {3, 0xFFFFFFFF}, {1, 100}};
     std::string seen;
     for (const auto& [word, value] : patches) {
-        auto bytes = corvane::logview::EncodeLogLine("hello", kKey);
-        corvane::logview::Scramble(bytes.data(), bytes.size(), kKey);
+        auto bytes = logview::EncodeLogLine("hello", kKey);
+        logview::Scramble(bytes.data(), bytes.size(), kKey);
         for (int b = 0; b < 4; ++b) {
             bytes[word * 4 + b] = static_cast<std::uint8_t>(value >> (8 * b));
         }
-        const corvane::logview::Packet packet = Decode(bytes, bytes.size(), false);
+        const logview::Packet packet = Decode(bytes, bytes.size(), false);
         seen += std::to_string(static_cast<int>(packet.kind)) + std::string(packet.text) + " ";
     }
     EXPECT_EQ(seen, "0 0 0 0 0 0 2he 0 1 ");

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+using namespace corvane::console::servicelink;
+
 using corvanelib::UniqueKernelHandle;
 
 namespace {

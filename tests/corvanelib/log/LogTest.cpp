@@ -17,8 +17,10 @@
 #include <memory>
 #include <string>
 
-using corvane::test::RecordingProvider;
-using corvane::test::WaitFor;
+using namespace corvane::tests::support;
+
+using corvane::peers::support::WaitFor;
+using corvane::tests::support::RecordingProvider;
 using corvanelib::FileLogProvider;
 
 namespace {
@@ -55,7 +57,7 @@ protected:
         return listed;
     }
 
-    corvane::test::WriteJournal journal;
+    corvane::tests::support::WriteJournal journal;
     corvanelib::CommonConfig config;
     std::unique_ptr<TestLog> log = std::make_unique<TestLog>(&config);
 };

@@ -13,7 +13,8 @@
 #include <cstring>
 #include <string>
 
-using namespace corvane::test;
+using corvane::peers::standin::StandinService;
+using namespace corvane::tests::support;
 namespace Tasks = corvanelib::CorvaneTasks;
 
 namespace {

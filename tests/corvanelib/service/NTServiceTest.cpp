@@ -10,7 +10,7 @@
 #include <string>
 
 using namespace corvanelib;
-using namespace corvane::test;
+using namespace corvane::tests::support;
 
 namespace {
 

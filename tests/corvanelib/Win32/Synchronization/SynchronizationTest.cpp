@@ -13,7 +13,7 @@
 
 namespace {
 
-using corvane::test::WaitFor;
+using corvane::peers::support::WaitFor;
 using corvanelib::Lock;
 using corvanelib::LockMode;
 

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane::tests::support;
+
 using namespace corvanelib;
 namespace fs = std::filesystem;
 

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+namespace corvane::console::socket {
+
 class ILogViewOwner {
 public:
-    // A status report arrived with `status` (corvane::logview::kStatusRunning, kStatusStopped,
+    // A status report arrived with `status` (logview::kStatusRunning, kStatusStopped,
     // kStatusTrouble, or any other value the service sent). Any report at all shows that the
     // service is talking.
     virtual void OnStatusReport(std::uint32_t status) = 0;
@@ -17,3 +19,5 @@ public:
 protected:
     ~ILogViewOwner() = default;
 };
+
+} // namespace corvane::console::socket
