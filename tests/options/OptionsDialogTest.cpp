@@ -1,7 +1,7 @@
 // The Advanced options dialog and its flow in-process: the real dialog runs on a thread of its
 // own while the test works its controls, and the flow works on a real userconfig.ini in a
 // temporary folder.
-#include "AuthOptionDlg.h"
+#include "console/AdvancedOptions.h"
 #include "DialogHands.h"
 #include "FileCorvane.h"
 #include "IniFile.h"
