@@ -17,11 +17,11 @@ const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow
 const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
 const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
 
-bool CBrantelApp::OnInit() {
+void CBrantelApp::OnInit() {
     WSADATA wsa = {};
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
         corvane::ui::ShowMessageBox(nullptr, corvane::ui::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
-        return false;
+        return;
     }
     m_socketsStarted = true;
 
@@ -29,16 +29,15 @@ bool CBrantelApp::OnInit() {
     if (pathError != 0) {
         corvane::ui::ShowMessageBox(nullptr, corvane::SystemErrorText(pathError),
                                     corvane::ui::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
-        return false;
+        return;
     }
     if (!ClaimSingleInstance(m_instanceEvent)) {
-        return false;
+        return;
     }
 
+    // The modal run is the program; the process ends after it.
     CBrantelDlg dialog;
     dialog.RunModal();
-    // The modal run was the program; no message loop of our own follows.
-    return false;
 }
 
 bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {

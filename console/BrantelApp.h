@@ -25,7 +25,7 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held);
 
 class CBrantelApp : public corvane::ui::Application {
 public:
-    bool OnInit() override;
+    void OnInit() override;
     int OnExit() override;
     // Shows what escaped in an error box before the process ends.
     void OnUncaughtException() noexcept override;
