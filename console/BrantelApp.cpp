@@ -18,12 +18,10 @@ const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
 const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
 
 void CBrantelApp::OnInit() {
-    WSADATA wsa = {};
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    if (m_sockets.emplace().Error() != 0) {
         corvane::ui::ShowMessageBox(nullptr, corvane::ui::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
         return;
     }
-    m_socketsStarted = true;
 
     const DWORD pathError = corvane::FillAppPaths();
     if (pathError != 0) {
@@ -63,10 +61,7 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
 
 int CBrantelApp::OnExit() {
     m_instanceEvent.reset();
-    if (m_socketsStarted) {
-        WSACleanup();
-        m_socketsStarted = false;
-    }
+    m_sockets.reset();
     return Application::OnExit();
 }
 

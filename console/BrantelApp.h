@@ -3,9 +3,11 @@
 #pragma once
 
 #include "console/framework/Application.h"
+#include "console/socket/Winsock.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+#include <optional>
 #include <string>
 
 // Names of the single-instance objects.
@@ -32,5 +34,6 @@ public:
 
 private:
     corvanelib::UniqueKernelHandle m_instanceEvent;
-    bool m_socketsStarted = false;
+    // Started first thing at start-up, ended at exit.
+    std::optional<corvane::console::socket::WinsockSession> m_sockets;
 };

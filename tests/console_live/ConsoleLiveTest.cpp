@@ -11,6 +11,7 @@
 #include "console/framework/ResourceStrings.h"
 #include "StandinService.h"
 #include "SystemErrorText.h"
+#include "console/socket/Winsock.h"
 #include "resource.h"
 
 #include "corvanelib/Win32/Text.h"
@@ -19,6 +20,9 @@
 #include <memory>
 
 namespace {
+
+// The console's sockets and the service's side need the socket layer for the whole run.
+const corvane::console::socket::WinsockSession g_sockets;
 
 namespace lv = corvane::logview;
 using corvane::SystemErrorText;
@@ -71,10 +75,6 @@ FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
 
 class ConsoleLive : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
     void TearDown() override {
         stopEvent.reset(); // a Stop wait ends with the service
         dialog.reset();
