@@ -64,8 +64,7 @@ if(NOT TARGET GTest::gtest_main)
     endif()
 endif()
 
-# corvane_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [TIMEOUT s]
-#                  [WINDOWS_GUI])
+# corvane_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [TIMEOUT s])
 # One test executable, registered with ctest as one test under its own name. In the cross
 # build ctest runs it under Wine (CMAKE_CROSSCOMPILING_EMULATOR) inside the shared Wine
 # session fixture.
