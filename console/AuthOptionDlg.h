@@ -1,7 +1,7 @@
 // The Advanced options dialog: how the admission service finds its access gateway, whether it
 // authenticates the user by itself when it starts and with which user name and password, and
 // whether it forgets the gateway that answered last. The dialog takes and returns plain values;
-// RunAdvancedOptions moves them between the user configuration record and the dialog.
+// the caller owns the file and the service (console/AdvancedOptions.h).
 #pragma once
 
 #include "console/framework/ModalDialog.h"
@@ -11,15 +11,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
-
-class CFileCorvane;
 
 class CAuthOptiondlg : public corvane::console::framework::ModalDialog {
 public:
-    // The longest user name or password accepted, in bytes of system code page text: with its
-    // terminator it fits the record's buffer with room to spare, so nothing is ever cut.
+    // The longest user name or password accepted, in bytes of system code page text; the
+    // caller stores what the dialog takes whole, so nothing is ever cut.
     static constexpr std::size_t kMaxCredentialBytes = 191;
 
     CAuthOptiondlg();
@@ -54,20 +51,3 @@ private:
     void OnRadioFixedGateway();
     void OnButtonClearLastGateway();
 };
-
-// Runs the dialog modally for the caller; returns its result (IDOK, IDCANCEL, -1).
-using AuthOptionRunner = std::function<INT_PTR(CAuthOptiondlg&)>;
-// Tells the admission service that the options were saved; returns its result, which the flow
-// does not look at.
-using ServiceNotifier = std::function<int()>;
-
-// One use of the Advanced button: loads `record` from `path` (a missing file leaves the record
-// as it was), shows its options in a fresh dialog through `run` and, only when the dialog ends
-// with OK, copies them back and saves the record to `path`, with the last gateway as the file
-// then holds it unless the user cleared it. A saved record is followed by `notify`; a failed
-// save shows an error box with the system error code, owned by `owner`, and the service is not
-// told. Returns the dialog's result; -1 when the file exists but cannot be read: that error is
-// shown (the system's text, captioned "error") and no dialog opens. A failed notice is not
-// reported: the user has nothing to act on.
-INT_PTR RunAdvancedOptions(CFileCorvane& record, const std::string& path, HWND owner,
-                           const AuthOptionRunner& run, const ServiceNotifier& notify);

@@ -23,28 +23,25 @@ const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
 
 using namespace corvane::console;
 
-bool CBrantelApp::OnInit() {
-    WSADATA wsa = {};
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+void CBrantelApp::OnInit() {
+    if (m_sockets.emplace().Error() != 0) {
         framework::ShowMessageBox(nullptr, framework::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
-        return false;
+        return;
     }
-    m_socketsStarted = true;
 
     const DWORD pathError = FillAppPaths();
     if (pathError != 0) {
         framework::ShowMessageBox(nullptr, SystemErrorText(pathError),
                                   framework::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
-        return false;
+        return;
     }
     if (!ClaimSingleInstance(m_instanceEvent)) {
-        return false;
+        return;
     }
 
+    // The modal run is the program; the process ends after it.
     CBrantelDlg dialog;
     dialog.RunModal();
-    // The modal run was the program; no message loop of our own follows.
-    return false;
 }
 
 namespace corvane::console {
@@ -74,10 +71,7 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
 
 int CBrantelApp::OnExit() {
     m_instanceEvent.reset();
-    if (m_socketsStarted) {
-        WSACleanup();
-        m_socketsStarted = false;
-    }
+    m_sockets.reset();
     return Application::OnExit();
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "console/framework/Application.h"
+#include "console/socket/Winsock.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 
+#include <optional>
 #include <string>
 
 namespace corvane::console {
@@ -29,12 +31,13 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held);
 
 class CBrantelApp : public corvane::console::framework::Application {
 public:
-    bool OnInit() override;
+    void OnInit() override;
     int OnExit() override;
     // Shows what escaped in an error box before the process ends.
     void OnUncaughtException() noexcept override;
 
 private:
     corvanelib::UniqueKernelHandle m_instanceEvent;
-    bool m_socketsStarted = false;
+    // Started first thing at start-up, ended at exit.
+    std::optional<corvane::console::socket::WinsockSession> m_sockets;
 };

@@ -54,7 +54,7 @@ private:
     void CollapseLogPane();
     void OnShowWindowRequest();
     void OnButtonLog() {}
-    // Edits the user's authentication options (BrantelDlgOptions.cpp).
+    // Edits the user's authentication options (AdvancedOptions.cpp).
     void OnButtonAdvanced();
 
     // The live part of the dialog (service link, service state, Start/Stop, log view).

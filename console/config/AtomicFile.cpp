@@ -1,5 +1,7 @@
 #include "console/config/AtomicFile.h"
 
+#include "corvanelib/Win32/LastError.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -92,18 +94,6 @@ void SetLastErrorCode(int code) {
     errno = code;
 #endif
 }
-
-// Keeps the last error of a failure across the clean-up calls that follow it.
-class KeptError {
-public:
-    KeptError() : m_code(LastError()) {}
-    ~KeptError() { SetLastErrorCode(m_code); }
-    KeptError(const KeptError&) = delete;
-    KeptError& operator=(const KeptError&) = delete;
-
-private:
-    int m_code;
-};
 
 enum class Open { Read, WriteExisting, CreateNew };
 
@@ -365,7 +355,7 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
         return true;
     }
     {
-        const KeptError kept;
+        const corvanelib::LastErrorKeeper kept;
         file.Close();
         RemoveFile(temporary);
         if (!written || !Exists(path)) {
@@ -390,7 +380,7 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
     if (WriteWhole(inPlace, bytes, writer) && inPlace.Close()) {
         return true;
     }
-    const KeptError kept;
+    const corvanelib::LastErrorKeeper kept;
     WriteWhole(inPlace, old, WriteChunk);
     return false;
 }

@@ -25,22 +25,14 @@ Application* Application::Current() {
 }
 
 int Application::OnExit() {
-    return m_loopExitCode;
+    return 0;
 }
 
 int Application::Run(HINSTANCE instance) {
     SetResourceModule(instance);
     EnsureCommonControls();
     try {
-        if (OnInit()) {
-            MSG message;
-            BOOL got;
-            while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-            m_loopExitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
-        }
+        OnInit();
         return OnExit();
     } catch (...) {
         EndAfterUncaughtException();

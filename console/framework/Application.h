@@ -1,6 +1,6 @@
 // The application object: one per process, made before the program's entry. The entry point
-// calls RunApplication, which runs the start hook, a message loop when the start hook asks for
-// one, and the exit hook.
+// calls RunApplication, which runs the start hook and then the exit hook. The program has no
+// message loop of its own: a dialog program runs its dialog modally in the start hook.
 #pragma once
 
 #include <winsock2.h>
@@ -18,10 +18,9 @@ public:
     // The one application object of the process, or null.
     static Application* Current();
 
-    // Start hook. Return true to enter a message loop until WM_QUIT, false to go straight to
-    // the exit hook (a dialog program runs its dialog modally here and returns false).
-    virtual bool OnInit() = 0;
-    // Exit hook; its result is the process's exit code.
+    // Start hook: the program's work. The exit hook follows when it returns.
+    virtual void OnInit() = 0;
+    // Exit hook; its result is the process's exit code. The default returns 0.
     virtual int OnExit();
     // Called inside a catch block when a hook or a dialog handler let an exception escape
     // (nothing may cross a window procedure); `throw;` re-raises it for inspection. The
@@ -31,9 +30,6 @@ public:
 
     // Runs the hooks; returns the exit code.
     int Run(HINSTANCE instance);
-
-private:
-    int m_loopExitCode = 0;
 };
 
 // Registers the common control classes the dialog templates use (address control included).

@@ -23,7 +23,6 @@ public:
 
     // The dialog's window while it runs, null otherwise.
     HWND Handle() const { return m_window; }
-    HWND Item(int id) const { return GetDlgItem(m_window, id); }
 
     // Exchanges every binding of DoDataExchange in the given direction; false when the dialog
     // is not up.

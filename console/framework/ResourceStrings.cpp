@@ -1,7 +1,5 @@
 #include "console/framework/ResourceStrings.h"
 
-#include "corvanelib/Win32/Text.h"
-
 namespace corvane::console::framework {
 
 namespace {
@@ -25,10 +23,6 @@ std::wstring LoadText(UINT id) {
         return std::wstring();
     }
     return std::wstring(text, static_cast<size_t>(cch));
-}
-
-std::string LoadText8(UINT id) {
-    return corvanelib::WideToCodePage(LoadText(id));
 }
 
 } // namespace corvane::console::framework

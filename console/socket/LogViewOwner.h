@@ -1,5 +1,5 @@
 // What the log-view socket needs from the window that owns it: the two things its datagrams
-// carry. The main dialog implements it; tests supply their own.
+// carry. The main dialog implements it.
 #pragma once
 
 #include <cstdint>

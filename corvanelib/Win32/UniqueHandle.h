@@ -2,6 +2,8 @@
 // empty value. Each handle kind is one line at the bottom of this file.
 #pragma once
 
+#include "corvanelib/Win32/LastError.h"
+
 #include <winsock2.h>
 #include <windows.h>
 #include <utility>
@@ -36,9 +38,8 @@ public:
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(m_value, value);
         if (old != Traits::invalid()) {
-            const DWORD lastError = GetLastError();
+            const LastErrorKeeper kept;
             Traits::close(old);
-            SetLastError(lastError);
         }
     }
 

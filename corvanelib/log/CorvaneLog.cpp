@@ -1,5 +1,6 @@
 #include "corvanelib/log/CorvaneLog.h"
 
+#include "corvanelib/Win32/LastError.h"
 #include "corvanelib/Win32/Text.h"
 
 // The record is formatted with the CRT's own _snwprintf/_vsnwprintf/_vsnprintf: with MSVC and
@@ -37,18 +38,6 @@ std::wstring ProgramFileNameOrDot() {
     const std::wstring name = ProgramFileName();
     return name.empty() ? std::wstring(L".") : name;
 }
-
-// The record path must not disturb the caller, who may read the last error after logging it.
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : m_error(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(m_error); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-private:
-    DWORD m_error;
-};
 
 // Copies [begin, end) into a buffer of `capacity` characters; false when it does not fit.
 bool CopyPart(const wchar_t* begin, const wchar_t* end, wchar_t* buffer, size_t capacity) {
@@ -144,7 +133,8 @@ int Log::WriteLogA(int level, const wchar_t* sourceFile, const wchar_t* function
 
 int Log::WriteRecord(RecordKind kind, int level, const wchar_t* sourceFile, const wchar_t* function,
                      int line, const wchar_t* wideFormat, const char* narrowFormat, va_list args) {
-    LastErrorKeeper lastError;
+    // The record path must not disturb the caller, who may read the last error after logging it.
+    const LastErrorKeeper lastError;
     corvanelib::Lock guard(m_lock, kLockWaitMs);
     if (!guard.Taken()) {
         // Another thread still builds a record in the shared buffers: drop this one rather than

@@ -1,7 +1,8 @@
 // The process-wide log: g_commonLog, configured by g_commonConfig.
 //
-//   corvanelib::g_commonLog.WriteLog(3, L".\\StrUtil", L"corvanelib::Util::SetRegDWORD",
-//                                    __LINE__, L"value %s set to %u", name, value);
+//   corvanelib::g_commonLog.WriteLog(2, L"" __FILE__,
+//                                    L"corvanelib::CorvaneTasks::CheckServiceStatus", __LINE__,
+//                                    L"Can not query service's status! error:%u\n", error);
 //
 // A call whose level is above the configuration's threshold (always, until the log is
 // initialised) returns 0 at once: nothing is locked, formatted or allocated.

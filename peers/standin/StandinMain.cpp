@@ -15,6 +15,7 @@
 #include "peers/support/LogViewSender.h"
 #include "console/servicelink/ShareMem.h"
 #include "peers/standin/StandinService.h"
+#include "console/socket/Winsock.h"
 #include "corvanelib/Win32/UniqueHandle.h"
 
 #include <winsock2.h>
@@ -66,8 +67,8 @@ std::string UserConfigReport() {
 }
 
 void Serve() {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    // Made first, so that it ends after the socket is closed.
+    const corvane::console::socket::WinsockSession sockets;
     const corvanelib::UniqueSocket sender(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     // A full send buffer drops a datagram rather than holding up the service.
     u_long nonBlocking = 1;
@@ -114,7 +115,6 @@ void Serve() {
     if (const wchar_t* delay = std::wcsstr(GetCommandLineW(), L" --stop-delay=")) {
         Sleep(std::wcstoul(delay + 14, nullptr, 10));
     }
-    WSACleanup();
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {

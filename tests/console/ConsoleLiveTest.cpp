@@ -11,6 +11,7 @@
 #include "console/framework/ResourceStrings.h"
 #include "peers/standin/StandinService.h"
 #include "console/SystemErrorText.h"
+#include "console/socket/Winsock.h"
 #include "console/res/resource.h"
 
 #include "corvanelib/Win32/Text.h"
@@ -21,6 +22,9 @@
 using namespace corvane::console::servicelink;
 
 namespace {
+
+// The console's sockets and the service's side need the socket layer for the whole run.
+const corvane::console::socket::WinsockSession g_sockets;
 
 namespace lv = corvane::console::logview;
 using corvane::console::framework::LoadText;
@@ -72,10 +76,6 @@ FARPROC WINAPI LookUpOnAMonitorOf144Dpi(HMODULE module, LPCSTR name) {
 
 class ConsoleLive : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
     void TearDown() override {
         stopEvent.reset(); // a Stop wait ends with the service
         dialog.reset();

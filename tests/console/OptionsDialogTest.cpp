@@ -1,7 +1,7 @@
 // The Advanced options dialog and its flow in-process: the real dialog runs on a thread of its
 // own while the test works its controls, and the flow works on a real userconfig.ini in a
 // temporary folder.
-#include "console/AuthOptionDlg.h"
+#include "console/AdvancedOptions.h"
 #include "tests/console/DialogHands.h"
 #include "console/config/FileCorvane.h"
 #include "console/config/IniFile.h"
@@ -45,7 +45,7 @@ protected:
         INT_PTR result = 0;
         DialogThread dialog([&] {
             CFileCorvane record("C:\\Program Files\\Corvane\\", this);
-            result = RunAdvancedOptions(
+            result = corvane::console::RunAdvancedOptions(
                 record, path_, nullptr, [](CAuthOptiondlg& d) { return d.RunModal(); },
                 [this] { return ++notified_; });
         });

@@ -70,7 +70,8 @@ struct ConfigDictionary {
     void* stopContext;
 
     ConfigDictionary() noexcept;
-    // Loads `file` at once (LoadIfChanged); check IsEmpty or FindSection for the outcome.
+    // Loads `file` at once (LoadIfChanged, whose result is not kept); look the sections up
+    // with FindSection for the outcome.
     explicit ConfigDictionary(const char* file) noexcept;
     // Clears: a dictionary owns its sections, entries and comments.
     ~ConfigDictionary();
