@@ -1,12 +1,12 @@
-// Capturing log records in tests (Windows; link corvanelib_log and corvane_test_support).
+// Capturing log records in tests (Windows; link corvanelib_log).
 //
 // LogCapture switches the process-wide log on for its lifetime and collects every record
 // written through corvanelib::g_commonLog, as level and message:
 //
-//   #include "LogCapture.h"
+//   #include "tests/support/LogCapture.h"
 //
 //   TEST(StartCorvaneMgr, LogsTheFailure) {
-//       corvane::tests::support::LogCapture capture;            // all levels 0 to 5
+//       corvane::tests::support::LogCapture capture; // all levels 0 to 5
 //       ...                                          // code under test logs
 //       auto records = capture.RecordsOf(L"corvanelib::CorvaneTasks::StartCorvaneMgr");
 //       ASSERT_EQ(records.size(), 1u);
