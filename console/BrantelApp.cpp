@@ -19,33 +19,6 @@ const UINT g_showWindowMessage = RegisterWindowMessageW(L"OrvexBrantelShowWindow
 const wchar_t kInstanceEventName[] = L"Global\\OrvexCorvaneClientMonitor";
 const wchar_t kConsoleMutexName[] = L"OrvexBrantel";
 
-} // namespace corvane::console
-
-using namespace corvane::console;
-
-void CBrantelApp::OnInit() {
-    if (m_sockets.emplace().Error() != 0) {
-        framework::ShowMessageBox(nullptr, framework::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
-        return;
-    }
-
-    const DWORD pathError = FillAppPaths();
-    if (pathError != 0) {
-        framework::ShowMessageBox(nullptr, SystemErrorText(pathError),
-                                  framework::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
-        return;
-    }
-    if (!ClaimSingleInstance(m_instanceEvent)) {
-        return;
-    }
-
-    // The modal run is the program; the process ends after it.
-    CBrantelDlg dialog;
-    dialog.RunModal();
-}
-
-namespace corvane::console {
-
 bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
     corvanelib::UniqueKernelHandle running(OpenEventW(EVENT_ALL_ACCESS, TRUE, kInstanceEventName));
     if (!running) {
@@ -66,16 +39,6 @@ bool ClaimSingleInstance(corvanelib::UniqueKernelHandle& held) {
     PostMessageW(HWND_BROADCAST, g_showWindowMessage, 0, 0);
     return false;
 }
-
-} // namespace corvane::console
-
-int CBrantelApp::OnExit() {
-    m_instanceEvent.reset();
-    m_sockets.reset();
-    return Application::OnExit();
-}
-
-namespace corvane::console {
 
 namespace {
 
@@ -104,6 +67,35 @@ std::wstring DescribeCurrentException() {
 }
 
 } // namespace corvane::console
+
+using namespace corvane::console;
+
+void CBrantelApp::OnInit() {
+    if (m_sockets.emplace().Error() != 0) {
+        framework::ShowMessageBox(nullptr, framework::LoadText(IDS_SOCKETS_INIT_FAILED), MB_OK);
+        return;
+    }
+
+    const DWORD pathError = FillAppPaths();
+    if (pathError != 0) {
+        framework::ShowMessageBox(nullptr, SystemErrorText(pathError),
+                                  framework::LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (!ClaimSingleInstance(m_instanceEvent)) {
+        return;
+    }
+
+    // The modal run is the program; the process ends after it.
+    CBrantelDlg dialog;
+    dialog.RunModal();
+}
+
+int CBrantelApp::OnExit() {
+    m_instanceEvent.reset();
+    m_sockets.reset();
+    return Application::OnExit();
+}
 
 void CBrantelApp::OnUncaughtException() noexcept {
     // The library throws only when the platform refuses a mutex; no caller handles that, so the
