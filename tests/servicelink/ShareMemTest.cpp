@@ -32,10 +32,8 @@ TEST(ShareMem, CreatorInitialisesOpenersLeaveTheBlockAloneAndNoViewFailsCleanly)
     {
         CShareMem creator;
         CShareMem opener;
-        ASSERT_EQ(creator.Create(), 0u);
-        ASSERT_EQ(creator.AddViolateRule("kept", 1000), 0u);
-        ASSERT_EQ(opener.Create(), 0u);
-        ASSERT_NE(opener.View(), nullptr);
+        ASSERT_TRUE(creator.Create() == 0 && creator.AddViolateRule("kept", 1000) == 0);
+        ASSERT_TRUE(opener.Create() == 0 && opener.View() != nullptr);
         EXPECT_EQ(opener.View()->word12364 * 10 + opener.View()->word12368, 31u);
         std::string prompts;
         ASSERT_EQ(opener.GetPrompts(prompts, 1000), 0u);
@@ -45,13 +43,13 @@ TEST(ShareMem, CreatorInitialisesOpenersLeaveTheBlockAloneAndNoViewFailsCleanly)
     UniqueKernelHandle tooSmall(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                    4096, kShareMemoryName));
     CShareMem link;
-    EXPECT_NE(link.Create(), 0u);
-    EXPECT_EQ(link.View(), nullptr);
-    EXPECT_EQ(link.NotifyService(), -1);
+    EXPECT_TRUE(link.Create() != 0 && link.View() == nullptr && link.NotifyService() == -1);
     ExpectGuardedOperationsFail(link, ERROR_INVALID_HANDLE);
 }
 
-TEST(ShareMem, PromptTableStaysWithinItsBounds) {
+TEST(ShareMem, PromptTableStaysWithinItsBoundsAndAHeldMutexTimesOut) {
+    // Kept open, so that the mutex outlives each operation: one left owned would show.
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
     CShareMem link;
     ASSERT_TRUE(link.Create() == 0 && link.View() != nullptr);
     CommonShareMemory& block = *link.View();
@@ -92,18 +90,11 @@ TEST(ShareMem, PromptTableStaysWithinItsBounds) {
     }
     ASSERT_EQ(link.AddViolateRule("fresh", 1000), 0u);
     EXPECT_EQ(Field(block.promptCount, 2) + " " + block.prompts[0], "1 fresh");
-}
 
-TEST(ShareMem, HeldMutexTimesOutAndLeavesEverythingAlone) {
-    // Kept open, so that the mutex outlives each operation: one left owned would show.
-    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
-    CShareMem link;
-    ASSERT_EQ(link.Create(), 0u);
-    ASSERT_EQ(link.AddViolateRule("before", 1000), 0u);
-    std::string out;
-    std::thread([&] { EXPECT_EQ(link.GetPrompts(out, 1000), 0u); }).join();
-    EXPECT_EQ(out, "before<br />");
-    // Held by this thread: another thread's operations time out.
+    // Another thread gets the mutex: no operation above left it owned. Held by this thread:
+    // another thread's operations time out.
+    std::thread([&] { EXPECT_EQ(link.GetPrompts(prompts, 1000), 0u); }).join();
+    EXPECT_EQ(prompts, "fresh<br />");
     ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
     std::thread([&] { ExpectGuardedOperationsFail(link, ERROR_TIMEOUT); }).join();
     ReleaseMutex(mutex.get());
