@@ -65,8 +65,7 @@ TEST(AppPaths, DirectoriesEndWithABackslashAndAMissingDataFolderIsAnError) {
                 GetLastError() == ERROR_ALREADY_EXISTS);
 
     // A folder the system cannot find: its error, and no data directory to put files in.
-    EXPECT_NE(0u, corvane::FillAppPaths(0x7F));
-    EXPECT_EQ("", corvane::g_dataDirectory);
+    EXPECT_TRUE(corvane::FillAppPaths(0x7F) != 0 && corvane::g_dataDirectory.empty());
 }
 
 TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened) {
