@@ -31,27 +31,20 @@ int Scaled(int pixels, UINT dpi) {
     return MulDiv(pixels, static_cast<int>(dpi), 96);
 }
 
-RECT RectIn(HWND dialog, HWND control) {
-    RECT rect = {};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 bool Contains(const RECT& outer, const RECT& inner) {
     return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
            inner.bottom <= outer.bottom;
 }
 
 // How the control draws its text (DrawText flags) and the room it needs beyond the text
-// itself; 0 for controls whose text is the user's (edits, the address control) or none.
-// `image`: a push button that shows a small icon beside its text.
+// itself, set in `extra` (left as the caller zeroed it when none is needed); 0 for controls
+// whose text is the user's (edits, the address control) or none. `image`: a push button that
+// shows a small icon beside its text.
 UINT TextFormat(HWND control, UINT dpi, bool image, SIZE& extra) {
     wchar_t name[32] = {};
     GetClassNameW(control, name, 32);
     const LONG style = GetWindowLongW(control, GWL_STYLE);
     const LONG type = lstrcmpiW(name, L"Button") == 0 ? style & BS_TYPEMASK : -1;
-    extra = {0, 0};
     if (lstrcmpiW(name, L"Static") == 0) {
         const LONG kind = style & SS_TYPEMASK;
         const UINT prefix = (style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0;
@@ -85,25 +78,29 @@ void MeasureDialog(UINT id, LANGID language, UINT dpi) {
     ASSERT_NE(dialog, nullptr) << "dialog " << id << " does not open";
     RECT client = {};
     GetClientRect(dialog, &client);
-    std::vector<HWND> shown; // controls hidden in the layout are shown by no one
+    // Each control shown, with its place in the dialog's client area (controls hidden in the
+    // layout are shown by no one).
+    std::vector<std::pair<HWND, RECT>> shown;
     for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT box = {};
+        GetWindowRect(c, &box);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
         if ((GetWindowLongW(c, GWL_STYLE) & WS_VISIBLE) != 0) {
-            shown.push_back(c);
+            shown.push_back({c, box});
         }
     }
     HDC dc = GetDC(dialog);
     EXPECT_EQ(static_cast<int>(dpi), GetDeviceCaps(dc, LOGPIXELSX)) << "LogPixels not taken";
     for (size_t i = 0; i < shown.size(); ++i) {
-        const HWND a = shown[i];
-        const RECT box = RectIn(dialog, a);
+        const auto [a, box] = shown[i];
         const std::string ctrl = "control " + std::to_string(GetDlgCtrlID(a));
         EXPECT_TRUE(Contains(client, box)) << ctrl << " leaves the dialog";
         for (size_t j = i + 1; j < shown.size(); ++j) {
-            const RECT other = RectIn(dialog, shown[j]);
+            const RECT other = shown[j].second;
             RECT common = {};
             EXPECT_TRUE(!IntersectRect(&common, &box, &other) || Contains(box, other) ||
                         Contains(other, box))
-                << ctrl << " overlaps control " << GetDlgCtrlID(shown[j]);
+                << ctrl << " overlaps control " << GetDlgCtrlID(shown[j].first);
         }
         SIZE extra = {};
         wchar_t text[256] = {};

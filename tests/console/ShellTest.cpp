@@ -69,8 +69,8 @@ TEST(AppPaths, DirectoriesEndWithABackslashAndAMissingDataFolderIsAnError) {
                 GetLastError() == ERROR_ALREADY_EXISTS);
 
     // A folder the system cannot find: its error, and no data directory to put files in.
-    EXPECT_NE(0u, corvane::console::FillAppPaths(0x7F));
-    EXPECT_EQ("", corvane::console::g_dataDirectory);
+    EXPECT_TRUE(corvane::console::FillAppPaths(0x7F) != 0 &&
+                corvane::console::g_dataDirectory.empty());
 }
 
 TEST(SingleInstance, AnEventThatExistsMeansASecondStartEvenWhenItCannotBeOpened) {

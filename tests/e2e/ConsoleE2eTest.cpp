@@ -31,12 +31,6 @@ corvanelib::UniqueKernelHandle StartBrantel() {
                                                         : reinterpret_cast<HANDLE>(process));
 }
 
-DWORD ExitCode(HANDLE process) {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    return code;
-}
-
 class Console : public testing::Test {
 protected:
     void StartConsole(const std::wstring& caption = kEnglishCaption) {
@@ -58,7 +52,8 @@ protected:
             }
             EXPECT_EQ(WaitForSingleObject(m_console.get(), 30000), WAIT_OBJECT_0)
                 << "the console did not end when closed";
-            EXPECT_EQ(ExitCode(m_console.get()), 0u);
+            DWORD code = STILL_ACTIVE;
+            EXPECT_TRUE(GetExitCodeProcess(m_console.get(), &code) && code == 0) << code;
             TerminateProcess(m_console.get(), 1);
         }
     }
@@ -109,7 +104,8 @@ TEST_F(Console, OneConsolePerMachine) {
     ASSERT_TRUE(ui::WaitFor([&] { return !IsWindowVisible(m_window); }));
     const corvanelib::UniqueKernelHandle second = StartBrantel();
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second.get(), 30000)) << "the second start ran on";
-    EXPECT_EQ(ExitCode(second.get()), 0u);
+    DWORD code = STILL_ACTIVE;
+    EXPECT_TRUE(GetExitCodeProcess(second.get(), &code) && code == 0) << code;
     EXPECT_TRUE(ui::WaitFor([&] { return IsWindowVisible(m_window) != FALSE; }))
         << "the hidden console did not come back";
 }

@@ -34,26 +34,23 @@ TEST(ShareMem, CreatorInitialisesOpenersLeaveTheBlockAloneAndNoViewFailsCleanly)
     {
         CShareMem creator;
         CShareMem opener;
-        ASSERT_EQ(creator.Create(), 0u);
-        ASSERT_EQ(creator.AddViolateRule("kept", 1000), 0u);
-        ASSERT_EQ(opener.Create(), 0u);
-        ASSERT_NE(opener.View(), nullptr);
+        ASSERT_TRUE(creator.Create() == 0 && creator.AddViolateRule("kept", 1000) == 0);
+        ASSERT_TRUE(opener.Create() == 0 && opener.View() != nullptr);
         EXPECT_EQ(opener.View()->word12364 * 10 + opener.View()->word12368, 31u);
         std::string prompts;
-        ASSERT_EQ(opener.GetPrompts(prompts, 1000), 0u);
-        EXPECT_EQ(prompts, "kept<br />");
+        EXPECT_TRUE(opener.GetPrompts(prompts, 1000) == 0 && prompts == "kept<br />");
     }
     // A block of that name too small to hold the layout: opened, but not mappable.
     UniqueKernelHandle tooSmall(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                    4096, kShareMemoryName));
     CShareMem link;
-    EXPECT_NE(link.Create(), 0u);
-    EXPECT_EQ(link.View(), nullptr);
-    EXPECT_EQ(link.NotifyService(), -1);
+    EXPECT_TRUE(link.Create() != 0 && link.View() == nullptr && link.NotifyService() == -1);
     ExpectGuardedOperationsFail(link, ERROR_INVALID_HANDLE);
 }
 
-TEST(ShareMem, PromptTableStaysWithinItsBounds) {
+TEST(ShareMem, PromptTableStaysWithinItsBoundsAndAHeldMutexTimesOut) {
+    // Kept open, so that the mutex outlives each operation: one left owned would show.
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
     CShareMem link;
     ASSERT_TRUE(link.Create() == 0 && link.View() != nullptr);
     CommonShareMemory& block = *link.View();
@@ -89,23 +86,15 @@ TEST(ShareMem, PromptTableStaysWithinItsBounds) {
     for (std::size_t digit : {std::size_t{1}, kPromptCountSize - 1}) {
         std::memset(block.promptCount, digit == 1 ? 'x' : '0', sizeof(block.promptCount));
         block.promptCount[digit] = '5';
-        ASSERT_EQ(link.GetPrompts(prompts, 1000), 0u);
-        EXPECT_EQ(prompts, "") << digit;
+        EXPECT_TRUE(link.GetPrompts(prompts, 1000) == 0 && prompts.empty()) << digit;
     }
     ASSERT_EQ(link.AddViolateRule("fresh", 1000), 0u);
     EXPECT_EQ(Field(block.promptCount, 2) + " " + block.prompts[0], "1 fresh");
-}
 
-TEST(ShareMem, HeldMutexTimesOutAndLeavesEverythingAlone) {
-    // Kept open, so that the mutex outlives each operation: one left owned would show.
-    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kShareMemoryMutexName));
-    CShareMem link;
-    ASSERT_EQ(link.Create(), 0u);
-    ASSERT_EQ(link.AddViolateRule("before", 1000), 0u);
-    std::string out;
-    std::thread([&] { EXPECT_EQ(link.GetPrompts(out, 1000), 0u); }).join();
-    EXPECT_EQ(out, "before<br />");
-    // Held by this thread: another thread's operations time out.
+    // Another thread gets the mutex: no operation above left it owned. Held by this thread:
+    // another thread's operations time out.
+    std::thread([&] { EXPECT_EQ(link.GetPrompts(prompts, 1000), 0u); }).join();
+    EXPECT_EQ(prompts, "fresh<br />");
     ASSERT_EQ(WaitForSingleObject(mutex.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
     std::thread([&] { ExpectGuardedOperationsFail(link, ERROR_TIMEOUT); }).join();
     ReleaseMutex(mutex.get());

@@ -243,8 +243,26 @@ TEST(InitLog, SwitchesTheLogOnForThreadStartsAndAWatcherThatAStopEndsInTime) {
               std::string::npos);
 }
 
-TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
+// The outputs under a configuration of this process: the window output and the file.
+TEST(LogOutputs, TheWindowGivesUpOnASilentReceiverAndTheFileRestartsEmptyWhenItCan) {
     CheckedConfig config;
+    corvanelib::ExternalWindowLogProvider toWindow;
+    ASSERT_EQ(toWindow.Init(&config), 0);
+    // A window of this thread: it answers as long as the thread reads its messages.
+    HWND window = CreateWindowExW(0, L"STATIC", L"Cvn Receiver", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, nullptr, nullptr);
+    config.Set(L"wnd", L"Cvn Receiver");
+    EXPECT_TRUE(toWindow.IsUnavailable() == 0 && toWindow.Write(L"ab", 2) == 0);
+    // From another thread while this one reads no messages: given up on after a second.
+    auto written = std::async(std::launch::async, [&] { return toWindow.Write(L"c", 1); });
+    EXPECT_EQ(written.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    MSG message; // lets a send still waiting go through
+    while (written.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);
+    }
+    EXPECT_EQ(written.get(), -1);
+    DestroyWindow(window);
+
     const std::wstring path = config.GetLogPath() + L".crit";
     Put(path, "kept\r\n");
     std::filesystem::resize_file(path, FileLogProvider::kRestartBytes - 10);
@@ -267,34 +285,12 @@ TEST(FileLogProvider, AppendsCountsAndRestartsEmptyWhenItCan) {
     EXPECT_EQ(std::filesystem::file_size(path), FileLogProvider::kRestartBytes - 10 + 10);
     // Emptied at the next record, its first line; a line feed inside is written as CR LF. The
     // file holds code page 936.
-    EXPECT_EQ(provider.Write(L"y\nz\r\n", 5), 0);
-    EXPECT_EQ(provider.LockedWrite(L"中文", 2, 0), 0);
+    EXPECT_TRUE(provider.Write(L"y\nz\r\n", 5) == 0 && provider.LockedWrite(L"中文", 2, 0) == 0);
     EXPECT_EQ(Get(path), "y\r\nz\r\n\r\n\xD6\xD0\xCE\xC4\r\n");
     ASSERT_EQ(config.Init(5, 4, L"p.log", L"Log", L"c:\\absent"), 0);
-    EXPECT_EQ(provider.Init(&config), 1); // not "no such file": nothing opened, nothing written
-    EXPECT_EQ(provider.Write(L"lost", 4), -1);
+    // Not "no such file": nothing opened, nothing written.
+    EXPECT_TRUE(provider.Init(&config) == 1 && provider.Write(L"lost", 4) == -1);
     DeleteFileW(path.c_str());
-}
-
-TEST(ExternalWindowLogProvider, GivesUpOnAReceiverThatDoesNotAnswer) {
-    CheckedConfig config;
-    corvanelib::ExternalWindowLogProvider provider;
-    ASSERT_EQ(provider.Init(&config), 0);
-    // A window of this thread: it answers as long as the thread reads its messages.
-    HWND window = CreateWindowExW(0, L"STATIC", L"Cvn Receiver", WS_OVERLAPPED, 0, 0, 10, 10,
-                                  nullptr, nullptr, nullptr, nullptr);
-    config.Set(L"wnd", L"Cvn Receiver");
-    EXPECT_EQ(provider.IsUnavailable(), 0);
-    EXPECT_EQ(provider.Write(L"ab", 2), 0);
-    // From another thread while this one reads no messages: given up on after a second.
-    auto written = std::async(std::launch::async, [&] { return provider.Write(L"c", 1); });
-    EXPECT_EQ(written.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    MSG message; // lets a send still waiting go through
-    while (written.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);
-    }
-    EXPECT_EQ(written.get(), -1);
-    DestroyWindow(window);
 }
 
 } // namespace

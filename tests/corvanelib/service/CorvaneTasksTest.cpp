@@ -40,8 +40,7 @@ TEST(CorvaneMgrTasks, DisabledIsRepairedAndAStartingOrStoppingServiceIsWaitedFor
     // Still starting: the start request is answered 1056 and the wait sees the start through
     // (a loaded machine may need longer than the console's 5 s to run a new process).
     ASSERT_EQ(StandinService::Start(), 0u);
-    EXPECT_EQ(Tasks::StartCorvaneMgr(60000), 0u);
-    EXPECT_EQ(Tasks::StartCorvaneMgr(5000), 0u);
+    EXPECT_FALSE(Tasks::StartCorvaneMgr(60000) || Tasks::StartCorvaneMgr(5000));
     EXPECT_EQ(Take(capture), L"");
 
     // Start right after the service let go of its stop event: still stopping, the start request

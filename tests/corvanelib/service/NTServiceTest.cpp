@@ -37,10 +37,8 @@ TEST(ServiceWrapper, OwnershipAndQueriesOnAStoppedProbe) {
     const SC_HANDLE created = service.Detach();
     service.Attach(created);
     EXPECT_FALSE(manager.OpenService(L"CorvaneNoSuchService", SERVICE_QUERY_STATUS, service));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    EXPECT_TRUE(IsOpen(created));
-    ASSERT_TRUE(manager.OpenService(kName, SERVICE_ALL_ACCESS, service));
-    EXPECT_FALSE(IsOpen(created));
+    EXPECT_TRUE(GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST && IsOpen(created));
+    ASSERT_TRUE(manager.OpenService(kName, SERVICE_ALL_ACCESS, service) && !IsOpen(created));
 
     // The configuration block holds the texts it points to.
     ServiceBlock<QUERY_SERVICE_CONFIGW> config;
@@ -54,8 +52,7 @@ TEST(ServiceWrapper, OwnershipAndQueriesOnAStoppedProbe) {
     // Without the extended call, setting recovery actions fails with ERROR_CALL_NOT_IMPLEMENTED.
     ImportHook missing(&::GetProcAddress, &Refuse<ERROR_PROC_NOT_FOUND, FARPROC, HMODULE, LPCSTR>);
     CNTService bare;
-    EXPECT_FALSE(bare.SetFailureActions(nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_TRUE(!bare.SetFailureActions(nullptr) && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED);
 }
 
 } // namespace

@@ -35,46 +35,41 @@ std::string Value(const ConfigDictionary& d, const char* section, const char* ke
 TEST_F(ConfigDictionaryTest, ReadsAMessyFileByTheLineRules) {
     // Written in binary mode: the bytes read are the bytes given on every platform.
     const std::string path = PathOf("config.ini");
-    {
-        ConfigDictionary d;
-        Put(path, "; head\n# more\norphan = x\n[General]\nSiZe = first\n"
-                  "size = second\n \v Spaced  =  both  \n=no key\nno eq\n"
-                  "Path=C:\\d\\f.txt \t \nEmpty =\nTight=x=y\n; tail\n"
-                  "[general]\nEXTRA = again\n\t# more tail\n[Open\nin = o\n"
-                  "[Closed] ; n\nin = c\n[Last]\r\nKey = v\r\n; dropped\n[S]\na=" +
-                      std::string(65532, 'y') + "b=c\n[Tail]");
-        ASSERT_EQ(LoadIfChanged(d, path.c_str()), kLoadOk);
-        // Case-insensitive names, stored as first written; the first key wins; one blank dropped
-        // on each side of "=", no more; other trailing blanks stay.
-        EXPECT_EQ(std::string(FindSection(d, "GENERAL")->name) + "|" +
-                      FindEntry(FindSection(d, "general"), "SIZE")->Text() + "|" +
-                      Value(d, "general", "spaced ") + "|" + Value(d, "General", "path") + "|" +
-                      Value(d, "General", "empty") + Value(d, "General", "tight"),
-                  "General|SiZe = first| both  |C:\\d\\f.txt \t |x=y");
-        EXPECT_EQ(ListKeys(d, "general"),
-                  (Keys{"size", "spaced ", "path", "empty", "tight", "extra"}));
-        // Header quirks; CR LF reads as LF; a long line arrives in pieces of 65,534 bytes.
-        EXPECT_EQ(Value(d, "open\n", "in") + Value(d, "closed] ; n\n", "in") +
-                      Value(d, "last", "key") + Value(d, "s", "b") + Value(d, "tail]", "x") +
-                      Value(d, "tail", "x"),
-                  "ocvc<none><missing>");
-        EXPECT_EQ(Value(d, "s", "a").size(), 65532u);
-        // Comments attach to the section above, from both places of a section opened twice.
-        EXPECT_EQ(std::string(d.headerComment) + FindSection(d, "general")->comment,
-                  "; head\n# more\n; tail\n\t# more tail\n");
-        // GetString: the stored text itself without a destination; the capacity cuts what is
-        // copied, found or defaulted; a miss without a default leaves the destination alone.
-        char buffer[8] = "same";
-        EXPECT_STREQ(GetString(d, "general", "size", nullptr, 0, nullptr), "first");
-        std::string copies = GetString(d, "GENERAL", "SIZE", buffer, 4, "dflt");
-        GetString(d, "none", "size", buffer, 4, "default");
-        copies += std::string("|") + buffer;
-        GetString(d, "general", "missing", buffer, 8, nullptr);
-        EXPECT_EQ(copies + "|" + buffer, "fir|def|def");
-    }
-    // A file that cannot be opened leaves the dictionary empty.
-    fs::remove(path);
     ConfigDictionary d;
+    Put(path, "; head\n# more\norphan = x\n[General]\nSiZe = first\n"
+              "size = second\n \v Spaced  =  both  \n=no key\nno eq\n"
+              "Path=C:\\d\\f.txt \t \nEmpty =\nTight=x=y\n; tail\n"
+              "[general]\nEXTRA = again\n\t# more tail\n[Open\nin = o\n"
+              "[Closed] ; n\nin = c\n[Last]\r\nKey = v\r\n; dropped\n[S]\na=" +
+                  std::string(65532, 'y') + "b=c\n[Tail]");
+    ASSERT_EQ(LoadIfChanged(d, path.c_str()), kLoadOk);
+    // Case-insensitive names, stored as first written; the first key wins; one blank dropped
+    // on each side of "=", no more; other trailing blanks stay.
+    EXPECT_EQ(std::string(FindSection(d, "GENERAL")->name) + "|" +
+                  FindEntry(FindSection(d, "general"), "SIZE")->Text() + "|" +
+                  Value(d, "general", "spaced ") + "|" + Value(d, "General", "path") + "|" +
+                  Value(d, "General", "empty") + Value(d, "General", "tight"),
+              "General|SiZe = first| both  |C:\\d\\f.txt \t |x=y");
+    EXPECT_EQ(ListKeys(d, "general"), (Keys{"size", "spaced ", "path", "empty", "tight", "extra"}));
+    // Header quirks; CR LF reads as LF; a long line arrives in pieces of 65,534 bytes.
+    EXPECT_EQ(Value(d, "open\n", "in") + Value(d, "closed] ; n\n", "in") + Value(d, "last", "key") +
+                  Value(d, "s", "b") + Value(d, "tail]", "x") + Value(d, "tail", "x"),
+              "ocvc<none><missing>");
+    EXPECT_EQ(Value(d, "s", "a").size(), 65532u);
+    // Comments attach to the section above, from both places of a section opened twice.
+    EXPECT_EQ(std::string(d.headerComment) + FindSection(d, "general")->comment,
+              "; head\n# more\n; tail\n\t# more tail\n");
+    // GetString: the stored text itself without a destination; the capacity cuts what is
+    // copied, found or defaulted; a miss without a default leaves the destination alone.
+    char buffer[8] = "same";
+    EXPECT_STREQ(GetString(d, "general", "size", nullptr, 0, nullptr), "first");
+    std::string copies = GetString(d, "GENERAL", "SIZE", buffer, 4, "dflt");
+    GetString(d, "none", "size", buffer, 4, "default");
+    copies += std::string("|") + buffer;
+    GetString(d, "general", "missing", buffer, 8, nullptr);
+    EXPECT_EQ(copies + "|" + buffer, "fir|def|def");
+    // A file that cannot be opened empties the dictionary.
+    fs::remove(path);
     EXPECT_TRUE(LoadIfChanged(d, path.c_str()) == kLoadCannotOpen &&
                 FindSection(d, "s") == nullptr);
 }
