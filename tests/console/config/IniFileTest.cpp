@@ -6,7 +6,7 @@
 #include <climits>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "corvanelib/Win32/UniqueHandle.h"
 #endif
 
 using namespace corvane::tests::support;
@@ -155,10 +155,11 @@ TEST_F(IniFileTest, ReplacingIsAllOrNothing) {
     }
 #ifdef _WIN32
     // Held so that it can be neither replaced nor read: not overwritten in place either.
-    const HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_FALSE(config::ReplaceFileContents(path.c_str(), newBytes));
-    CloseHandle(holder);
+    {
+        const corvanelib::UniqueFileHandle holder(CreateFileA(
+            path.c_str(), GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(config::ReplaceFileContents(path.c_str(), newBytes));
+    }
     EXPECT_EQ(Get(path), oldBytes);
 #endif
     // A folder's path that leaves room for 10 digits only (the longest path the system takes
