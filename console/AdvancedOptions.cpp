@@ -4,11 +4,11 @@
 
 #include "console/AppPaths.h"
 #include "console/BrantelDlg.h"
-#include "console/SystemErrorText.h"
 #include "console/config/FileCorvane.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
 #include "console/res/resource.h"
+#include "console/SystemErrorText.h"
 
 #include <cstring>
 

@@ -5,8 +5,8 @@
 #include "console/ConsoleMessages.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "console/SystemErrorText.h"
 #include "console/res/resource.h"
+#include "console/SystemErrorText.h"
 
 #include "corvanelib/Win32/Synchronization/CorvaneException.h"
 #include "corvanelib/Win32/Text.h"

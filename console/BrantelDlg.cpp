@@ -4,8 +4,8 @@
 #include "console/ConsoleMessages.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "console/SystemErrorText.h"
 #include "console/res/resource.h"
+#include "console/SystemErrorText.h"
 
 using namespace corvane::console;
 

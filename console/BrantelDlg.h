@@ -2,10 +2,10 @@
 // Advanced buttons, and the log pane that lies collapsed below the window.
 #pragma once
 
-#include "console/socket/ClientSocket.h"
 #include "console/framework/ModalDialog.h"
-#include "console/ServiceTasks.h"
 #include "console/servicelink/ShareMem.h"
+#include "console/ServiceTasks.h"
+#include "console/socket/ClientSocket.h"
 
 #include "corvanelib/Win32/UniqueHandle.h"
 

@@ -3,11 +3,11 @@
 #include "console/BrantelDlg.h"
 
 #include "console/ConsoleMessages.h"
-#include "console/logview/LogViewCodec.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "console/SystemErrorText.h"
+#include "console/logview/LogViewCodec.h"
 #include "console/res/resource.h"
+#include "console/SystemErrorText.h"
 
 #include "corvanelib/log/CorvaneLog.h"
 

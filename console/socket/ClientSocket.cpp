@@ -1,7 +1,7 @@
 #include "console/socket/ClientSocket.h"
 
-#include "console/socket/LocalAddress.h"
 #include "console/logview/LogViewCodec.h"
+#include "console/socket/LocalAddress.h"
 
 #include <string>
 

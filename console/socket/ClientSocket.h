@@ -2,8 +2,8 @@
 // the log text. Only datagrams sent from this machine are taken.
 #pragma once
 
-#include "console/socket/MySocket.h"
 #include "console/socket/LogViewOwner.h"
+#include "console/socket/MySocket.h"
 
 class CClientSocket : public CMySocket {
 public:

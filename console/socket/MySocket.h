@@ -2,8 +2,8 @@
 // datagram it receives and hands it to OnPacket.
 #pragma once
 
-#include "console/socket/DatagramSocket.h"
 #include "console/logview/LogViewCodec.h"
+#include "console/socket/DatagramSocket.h"
 
 class CMySocket : public corvane::console::socket::DatagramSocket {
 public:

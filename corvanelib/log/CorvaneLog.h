@@ -23,9 +23,9 @@
 #include <map>
 #include <memory>
 
-#include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/log/LogConfig.h"
 #include "corvanelib/log/LogProvider.h"
+#include "corvanelib/Win32/Synchronization/Lock.h"
 
 namespace corvanelib {
 

@@ -10,8 +10,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/log/LogProvider.h"
+#include "corvanelib/Win32/Synchronization/Lock.h"
 
 namespace corvanelib {
 

@@ -1,7 +1,7 @@
 #include "corvanelib/log/FileLogProvider.h"
 
-#include "corvanelib/Win32/Text.h"
 #include "corvanelib/log/LogConfig.h"
+#include "corvanelib/Win32/Text.h"
 
 #include <cwchar>
 #include <string>

@@ -19,9 +19,9 @@
 
 #include <string>
 
+#include "corvanelib/log/LogProvider.h"
 #include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/Win32/UniqueHandle.h"
-#include "corvanelib/log/LogProvider.h"
 
 namespace corvanelib {
 

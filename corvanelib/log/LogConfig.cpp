@@ -1,8 +1,8 @@
 #include "corvanelib/log/LogConfig.h"
 
-#include "corvanelib/Win32/Text.h"
 #include "corvanelib/log/CorvaneLog.h"
 #include "corvanelib/log/dictionary/ConfigDictionary.h"
+#include "corvanelib/Win32/Text.h"
 
 #include <shlobj.h>
 

@@ -1,8 +1,8 @@
 // Records to the debugger output of the system, as they are: no line end is added.
 #pragma once
 
-#include "corvanelib/Win32/Synchronization/Lock.h"
 #include "corvanelib/log/LogProvider.h"
+#include "corvanelib/Win32/Synchronization/Lock.h"
 
 namespace corvanelib {
 

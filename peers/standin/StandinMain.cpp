@@ -12,11 +12,11 @@
 // stop-pending that long after it let go of its stop event. Its first argument install, start or
 // remove makes it the service's control instead (peers/standin/standin runs it so).
 #include "console/logview/LogViewCodec.h"
-#include "peers/support/LogViewSender.h"
 #include "console/servicelink/ShareMem.h"
-#include "peers/standin/StandinService.h"
 #include "console/socket/Winsock.h"
 #include "corvanelib/Win32/UniqueHandle.h"
+#include "peers/standin/StandinService.h"
+#include "peers/support/LogViewSender.h"
 
 #include <winsock2.h>
 #include <windows.h>

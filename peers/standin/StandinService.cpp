@@ -1,7 +1,7 @@
 #include "peers/standin/StandinService.h"
 
-#include "peers/support/WaitFor.h"
 #include "corvanelib/Win32/UniqueHandle.h"
+#include "peers/support/WaitFor.h"
 
 using namespace corvane::peers::support;
 

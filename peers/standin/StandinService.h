@@ -1,6 +1,6 @@
 // Registers the stand-in admission service (CorvaneMgrStandin.exe) as "CorvaneMgr" in the
 // service control manager and controls it, for the tests and for the stand-in's own install,
-// start and remove commands (peers/tools/standin runs them). There is one
+// start and remove commands (peers/standin/standin runs them). There is one
 // "CorvaneMgr" per machine: give every test that registers it the ctest property
 // RESOURCE_LOCK corvanemgr.
 //

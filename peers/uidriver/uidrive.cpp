@@ -9,8 +9,8 @@
 //   uidrive menu CAPTION COMMAND       choose item COMMAND of that window's system menu
 //
 // Exit code 0 on success, 1 when the window did not appear (or go), 2 on bad arguments.
-#include "peers/uidriver/UiDriver.h"
 #include "corvanelib/Win32/Text.h"
+#include "peers/uidriver/UiDriver.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -3,16 +3,16 @@
 // named objects and sends its datagrams itself.
 #include "console/BrantelDlg.h"
 #include "console/ConsoleMessages.h"
+#include "console/framework/ResourceStrings.h"
+#include "console/res/resource.h"
+#include "console/socket/LocalAddress.h"
+#include "console/socket/Winsock.h"
+#include "console/SystemErrorText.h"
+#include "peers/standin/StandinService.h"
+#include "peers/support/LogViewSender.h"
 #include "tests/console/DialogHands.h"
 #include "tests/support/ImportHook.h"
-#include "console/socket/LocalAddress.h"
 #include "tests/support/LogCapture.h"
-#include "peers/support/LogViewSender.h"
-#include "console/framework/ResourceStrings.h"
-#include "peers/standin/StandinService.h"
-#include "console/SystemErrorText.h"
-#include "console/socket/Winsock.h"
-#include "console/res/resource.h"
 
 #include "corvanelib/Win32/Text.h"
 

@@ -3,8 +3,8 @@
 // answers every message box through the seam.
 #pragma once
 
-#include "peers/uidriver/UiDriver.h"
 #include "console/framework/MessageBox.h"
+#include "peers/uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // own while the test works its controls, and the flow works on a real userconfig.ini in a
 // temporary folder.
 #include "console/AdvancedOptions.h"
-#include "tests/console/DialogHands.h"
 #include "console/config/FileCorvane.h"
 #include "console/config/IniFile.h"
-#include "console/SystemErrorText.h"
-#include "tests/support/TempDir.h"
 #include "console/framework/ResourceStrings.h"
 #include "console/res/resource.h"
+#include "console/SystemErrorText.h"
+#include "tests/console/DialogHands.h"
+#include "tests/support/TempDir.h"
 
 #include <commctrl.h>
 

@@ -6,9 +6,9 @@
 #include "console/BrantelApp.h"
 #include "console/framework/MessageBox.h"
 #include "console/framework/ResourceStrings.h"
-#include "tests/support/TempDir.h"
-#include "corvanelib/Win32/Synchronization/Lock.h"
 #include "console/res/resource.h"
+#include "corvanelib/Win32/Synchronization/Lock.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

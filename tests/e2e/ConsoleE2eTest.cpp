@@ -1,10 +1,10 @@
 // End-to-end tests of Brantel.exe: the real program, started and driven from outside, with the
 // stand-in service in the service control manager. One scenario per user flow; the language
 // test runs in one ctest entry per user-interface language.
+#include "console/res/resource.h"
+#include "corvanelib/Win32/UniqueHandle.h"
 #include "peers/standin/StandinService.h"
 #include "peers/uidriver/UiDriver.h"
-#include "corvanelib/Win32/UniqueHandle.h"
-#include "console/res/resource.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "console/config/FileCorvane.h"
 #include "console/config/ProtectedFile.h"
 
-#include "tests/support/TempDir.h"
 #include "corvanelib/Win32/UniqueHandle.h"
+#include "tests/support/TempDir.h"
 
 #include <iterator>
 #include <tuple>

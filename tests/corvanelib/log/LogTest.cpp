@@ -1,9 +1,9 @@
 // The log: a private log object on its own configuration with recording outputs; the
 // configuration file with its watcher; the file and window outputs; InitLog. The Wine prefix's
 // "c:\config.ini" comes and goes.
-#include "tests/support/TempDir.h"
-#include "tests/support/LogCapture.h"
 #include "peers/support/WaitFor.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 #include "corvanelib/log/ExternalWindowLogProvider.h"
 #include "corvanelib/log/FileLogProvider.h"

@@ -3,10 +3,10 @@
 // test process always has here are taken away by refusing the import for the length of a block.
 #include "corvanelib/service/CorvaneTasks.h"
 
+#include "corvanelib/Win32/UniqueHandle.h"
+#include "peers/standin/StandinService.h"
 #include "tests/support/ImportHook.h"
 #include "tests/support/LogCapture.h"
-#include "peers/standin/StandinService.h"
-#include "corvanelib/Win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
