@@ -99,13 +99,12 @@ enum class Open { Read, WriteExisting, CreateNew };
 
 // `security` (SECURITY_ATTRIBUTES, Windows only) applies to a file that is created. A file
 // opened for writing may also have its security read, to judge it before writing.
-File OpenFile(const char* path, Open mode, const void* security = nullptr) {
+File OpenFile(const char* path, Open mode, void* security = nullptr) {
 #ifdef _WIN32
     const DWORD access = mode == Open::Read ? GENERIC_READ : GENERIC_WRITE | READ_CONTROL;
     const DWORD share =
         mode == Open::CreateNew ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    auto* attributes = static_cast<SECURITY_ATTRIBUTES*>(const_cast<void*>(security));
-    return File(CreateFileA(path, access, share, attributes,
+    return File(CreateFileA(path, access, share, static_cast<SECURITY_ATTRIBUTES*>(security),
                             mode == Open::CreateNew ? CREATE_NEW : OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 #else
@@ -191,7 +190,7 @@ std::size_t TemporaryStem(const char* path, std::string& stem) {
 }
 
 // Creates a new, empty file beside `path` under a random name that did not exist before.
-File CreateTemporary(const char* path, std::string& name, const void* security) {
+File CreateTemporary(const char* path, std::string& name, void* security) {
     const std::size_t digits = TemporaryStem(path, name);
     const std::size_t start = name.size();
     for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {

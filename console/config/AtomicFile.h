@@ -48,7 +48,7 @@ bool ReplaceFileContents(const char* path, const std::string& bytes, ChunkWriter
 struct ReplaceGuard {
     // The SECURITY_ATTRIBUTES the new file is created with, so that it never exists without
     // them and the move brings them along; null: the folder's inherited rights.
-    const void* security = nullptr;
+    void* security = nullptr;
     // Asked with the handle of the existing file before its contents are overwritten in place;
     // false (with the last error set) leaves the file untouched and fails the replacement.
     std::function<bool(void* handle)> mayWriteInPlace;

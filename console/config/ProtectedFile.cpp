@@ -18,13 +18,6 @@ namespace {
 const wchar_t kTrustedInstallerSid[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-struct FindTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer value) noexcept { FindClose(value); }
-};
-using UniqueFind = corvanelib::UniqueHandle<FindTraits>;
-
 std::wstring SidText(PSID sid) {
     wchar_t* text = nullptr;
     if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) {
@@ -76,6 +69,35 @@ public:
 
     const std::wstring& ServiceAccount() const { return m_service; }
 
+    // 0 when the object at `path` is missing or has a trusted owner; ERROR_ACCESS_DENIED when
+    // its owner is not trusted; otherwise the error of reading its owner.
+    DWORD CheckOwner(const std::string& path) const {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const DWORD error =
+            GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                  nullptr, nullptr, nullptr, &descriptor);
+        const corvanelib::UniqueLocalMemory owned(descriptor);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return 0;
+        }
+        return Verdict(error, owner);
+    }
+
+    // The judge of an open file (ReplaceGuard::mayWriteInPlace): true when its owner is
+    // trusted; otherwise false with the last error set.
+    bool OwnOpenFile(HANDLE handle) const {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const DWORD read = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                           &owner, nullptr, nullptr, nullptr, &descriptor);
+        const corvanelib::UniqueLocalMemory owned(descriptor);
+        const DWORD error = Verdict(read, owner);
+        SetLastError(error);
+        return error == ERROR_SUCCESS;
+    }
+
+private:
     bool Include(PSID owner) const {
         if (owner == nullptr || !IsValidSid(owner)) {
             return false;
@@ -89,40 +111,15 @@ public:
                (text == kTrustedInstallerSid || text == m_processUser || text == m_service);
     }
 
-    // 0 when the object at `path` is missing or has a trusted owner; ERROR_ACCESS_DENIED when
-    // its owner is not trusted; otherwise the error of reading its owner.
-    DWORD CheckOwner(const std::string& path) const {
-        PSID owner = nullptr;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        const DWORD error =
-            GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                  nullptr, nullptr, nullptr, &descriptor);
-        const corvanelib::UniqueLocalMemory owned(descriptor);
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return 0;
-        }
-        if (error != ERROR_SUCCESS) {
-            return error;
+    // 0 for a trusted `owner`, ERROR_ACCESS_DENIED for another, `readError` when reading the
+    // owner failed.
+    DWORD Verdict(DWORD readError, PSID owner) const {
+        if (readError != ERROR_SUCCESS) {
+            return readError;
         }
         return Include(owner) ? 0 : ERROR_ACCESS_DENIED;
     }
 
-    // The judge of an open file (ReplaceGuard::mayWriteInPlace): true when its owner is
-    // trusted; otherwise false with the last error set.
-    bool OwnOpenFile(HANDLE handle) const {
-        PSID owner = nullptr;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                      nullptr, nullptr, nullptr, &descriptor);
-        const corvanelib::UniqueLocalMemory owned(descriptor);
-        if (error == ERROR_SUCCESS && !Include(owner)) {
-            error = ERROR_ACCESS_DENIED;
-        }
-        SetLastError(error);
-        return error == ERROR_SUCCESS;
-    }
-
-private:
     std::wstring m_processUser;
     std::wstring m_service;
 };
@@ -158,13 +155,13 @@ private:
 void RemoveStaleTemporaries(const std::string& path, const std::string& folder,
                             const TrustedOwners& trusted) {
     WIN32_FIND_DATAA found;
-    const UniqueFind search(FindFirstFileA((folder + "~*").c_str(), &found));
+    const corvanelib::UniqueFindHandle search(FindFirstFileA((folder + "~*").c_str(), &found));
     if (!search) {
         return;
     }
     do {
         if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-            !config::IsTemporaryName(path.c_str(), found.cFileName)) {
+            !IsTemporaryName(path.c_str(), found.cFileName)) {
             continue;
         }
         // Judged and deleted through one handle, so that what is judged is what goes.
@@ -203,6 +200,11 @@ std::wstring ServiceAccountSid(const wchar_t* startName) {
 }
 
 DWORD CreateProtectedFolder(const std::wstring& path) {
+    // The common case at start-up: the folder is there already and is left as it is, so the
+    // service manager need not be asked for the service's account.
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return 0;
+    }
     ProtectedSecurity security(ConfiguredServiceAccountSid());
     if (security.Attributes() == nullptr) {
         return GetLastError();
@@ -238,7 +240,7 @@ bool WriteProtectedFile(const CIniFile& ini) {
     if (security.Attributes() == nullptr) {
         return false;
     }
-    config::ReplaceGuard guard;
+    ReplaceGuard guard;
     guard.security = security.Attributes();
     guard.mayWriteInPlace = [&trusted](void* handle) {
         return trusted.OwnOpenFile(static_cast<HANDLE>(handle));

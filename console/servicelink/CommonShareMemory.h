@@ -47,16 +47,16 @@ constexpr wchar_t kShutDownMutexName[] = L"Global\\CorvaneShutDownMutex";
 } // namespace corvane::console::servicelink
 
 struct CommonShareMemory {
-    std::uint32_t magic; // the magic, written by every party that maps the block
-    std::uint32_t size;  // the block size, written with the magic
+    std::uint32_t magic; // kShareMemoryMagic, written by every party that maps the block
+    std::uint32_t size;  // kShareMemorySize, written with the magic
     std::uint8_t reserved8[8];
     std::uint32_t serviceState; // written by the service; 0 once it has gone
-    char message[corvane::console::servicelink::kMessageSize]; // at most 4095 characters; guarded
-                                                               // by the mutex
+    // At most 4095 characters; guarded by the mutex.
+    char message[corvane::console::servicelink::kMessageSize];
     std::uint8_t reserved4116[12];
+    // At most 511 characters each; guarded by the mutex.
     char prompts[corvane::console::servicelink::kPromptSlots]
-                [corvane::console::servicelink::kPromptSlotSize]; // at most 511 characters each;
-                                                                  // guarded
+                [corvane::console::servicelink::kPromptSlotSize];
     std::uint8_t reserved8224[4112];
     std::uint32_t notifyCommand; // written just before the notify event is signalled
     std::uint8_t reserved12340[8];
@@ -68,8 +68,8 @@ struct CommonShareMemory {
     std::uint32_t word12368;
     LONG flags; // changed only by compare-and-exchange of the whole word
     std::uint8_t reserved12376[8192];
-    char promptCount[corvane::console::servicelink::kPromptCountSize]; // used slots as decimal
-                                                                       // text; all zero reads as 0
+    // The used slots as decimal text; all zero reads as 0.
+    char promptCount[corvane::console::servicelink::kPromptCountSize];
     std::uint8_t byte21592;
     std::uint8_t reserved21593[3];
     std::uint32_t word21596;

@@ -61,6 +61,13 @@ struct File {
     static void close(pointer value) noexcept { CloseHandle(value); }
 };
 
+// FindFirstFile searches: INVALID_HANDLE_VALUE when empty, closed by FindClose.
+struct Find {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { FindClose(value); }
+};
+
 struct MapView {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -78,6 +85,7 @@ struct Socket {
 using UniqueKernelHandle = UniqueHandle<handle_traits::Closer<HANDLE, nullptr, BOOL, &CloseHandle>>;
 // CreateFile results: INVALID_HANDLE_VALUE when empty.
 using UniqueFileHandle = UniqueHandle<handle_traits::File>;
+using UniqueFindHandle = UniqueHandle<handle_traits::Find>;
 using UniqueMapView = UniqueHandle<handle_traits::MapView>;
 using UniqueServiceHandle =
     UniqueHandle<handle_traits::Closer<SC_HANDLE, nullptr, BOOL, &CloseServiceHandle>>;
